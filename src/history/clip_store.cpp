@@ -1,0 +1,89 @@
+#include "history/clip_store.h"
+
+#include <algorithm>
+#include <utility>
+
+#include "platform/text.h"
+
+namespace brimlet {
+
+std::shared_ptr<ClipStore> ClipStore::make(StoreEnvironment environment) {
+    return std::shared_ptr<ClipStore>(new ClipStore(std::move(environment)));
+}
+
+ClipStore::ClipStore(StoreEnvironment environment)
+    : env_(std::move(environment)), lastChangeCount_(env_.generalPasteboard().changeCount()) {}
+
+void ClipStore::setItems(std::vector<ClipItem> items) {
+    objectWillChange_.send();
+    items_ = std::move(items);
+}
+
+void ClipStore::capture() {
+    const std::optional<Text> pasted = env_.generalPasteboard().string();
+    if (!pasted) {
+        return;
+    }
+    const Text& text = *pasted;
+    if (platform::isBlank(text.bytes())) {
+        return;
+    }
+    if (!items_.empty() && items_.front().text == text) {
+        return;
+    }
+
+    objectWillChange_.send();
+    std::erase_if(items_, [&](const ClipItem& item) { return item.text == text; });
+
+    objectWillChange_.send();
+    items_.insert(items_.begin(), ClipItem{Uuid::random(), text});
+
+    if (items_.size() > kHistoryCapacity) {
+        objectWillChange_.send();
+        items_.resize(kHistoryCapacity);
+    }
+}
+
+void ClipStore::copyBack(const ClipItem& item) {
+    platform::Pasteboard& pasteboard = env_.generalPasteboard();
+    pasteboard.clearContents();
+    pasteboard.setString(item.text);
+    lastChangeCount_ = pasteboard.changeCount();
+
+    // Copy first: `item` may refer into `items_`.
+    ClipItem moved = item;
+    objectWillChange_.send();
+    std::erase_if(items_, [&](const ClipItem& other) { return other.id == moved.id; });
+
+    objectWillChange_.send();
+    items_.insert(items_.begin(), std::move(moved));
+}
+
+void ClipStore::start() {
+    if (timer_) {
+        return;
+    }
+    capture();
+
+    // The timer must not keep the store alive; each queued check looks it up.
+    auto cell = std::make_shared<std::weak_ptr<ClipStore>>(weak_from_this());
+    platform::MainExecutor* executor = env_.mainExecutor;
+    timer_ = env_.timers->scheduleRepeating(kPollPeriod, [cell, executor] {
+        executor->post([cell] {
+            if (const auto store = cell->lock()) {
+                store->check();
+            }
+        });
+    });
+}
+
+void ClipStore::check() {
+    const std::int64_t count = env_.generalPasteboard().changeCount();
+    if (count == lastChangeCount_) {
+        return;
+    }
+    lastChangeCount_ = count;
+    capture();
+}
+
+}  // namespace brimlet

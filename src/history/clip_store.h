@@ -1,0 +1,71 @@
+// The clipboard history: newest first, no repeated texts, at most
+// `kHistoryCapacity` entries after each capture.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <vector>
+
+#include "history/clip_item.h"
+#include "platform/observable.h"
+#include "platform/pasteboard.h"
+#include "platform/scheduling.h"
+
+namespace brimlet {
+
+inline constexpr std::size_t kHistoryCapacity = 50;
+inline constexpr platform::Seconds kPollPeriod{0.5};
+
+// What the store reaches the system through.
+struct StoreEnvironment {
+    // Fetched afresh on every use; the store keeps no reference to it.
+    std::function<platform::Pasteboard&()> generalPasteboard;
+    platform::TimerScheduler* timers = nullptr;
+    platform::MainExecutor* mainExecutor = nullptr;
+};
+
+class ClipStore : public std::enable_shared_from_this<ClipStore> {
+  public:
+    // The one store of the process, made on first use with the system's
+    // clipboard, timers and GUI-thread queue. Lives until the process ends.
+    static ClipStore& shared();
+
+    // A store on the given environment (tests, benchmarks).
+    static std::shared_ptr<ClipStore> make(StoreEnvironment environment);
+
+    ClipStore(const ClipStore&) = delete;
+    ClipStore& operator=(const ClipStore&) = delete;
+    ~ClipStore() = default;
+
+    [[nodiscard]] const std::vector<ClipItem>& items() const { return items_; }
+    // Replaces the whole history; touches neither the clipboard nor the
+    // change count. Observers hear once, before the replacement.
+    void setItems(std::vector<ClipItem> items);
+
+    // Puts the item's text back on the clipboard and moves the item, with its
+    // identity, to the top. The next poll does not capture it again.
+    void copyBack(const ClipItem& item);
+
+    // Captures once now, then checks the clipboard every `kPollPeriod`.
+    // Later calls do nothing.
+    void start();
+
+    // Sent synchronously before every mutation step of `items`.
+    platform::WillChangePublisher& objectWillChange() { return objectWillChange_; }
+
+  private:
+    explicit ClipStore(StoreEnvironment environment);
+
+    void capture();
+    void check();
+
+    StoreEnvironment env_;
+    std::vector<ClipItem> items_;
+    std::int64_t lastChangeCount_ = 0;
+    std::shared_ptr<platform::RepeatingTimer> timer_;
+    platform::WillChangePublisher objectWillChange_;
+};
+
+}  // namespace brimlet
