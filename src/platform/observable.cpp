@@ -8,7 +8,7 @@ WillChangePublisher::Subscription& WillChangePublisher::Subscription::operator=(
     Subscription&& other) noexcept {
     if (this != &other) {
         cancel();
-        slots_ = std::move(other.slots_);
+        registry_ = std::move(other.registry_);
         key_ = other.key_;
         other.key_ = 0;
     }
@@ -16,32 +16,32 @@ WillChangePublisher::Subscription& WillChangePublisher::Subscription::operator=(
 }
 
 void WillChangePublisher::Subscription::cancel() {
-    if (auto slots = slots_.lock()) {
-        slots->observers.erase(key_);
+    if (auto registry = registry_.lock()) {
+        registry->observers.erase(key_);
     }
-    slots_.reset();
+    registry_.reset();
 }
 
-WillChangePublisher::WillChangePublisher() : slots_(std::make_shared<Subscription::Slots>()) {}
+WillChangePublisher::WillChangePublisher() : registry_(std::make_shared<Subscription::Registry>()) {}
 
 WillChangePublisher::Subscription WillChangePublisher::subscribe(std::function<void()> observer) {
-    const std::uint64_t key = slots_->nextKey++;
-    slots_->observers.emplace(key, std::move(observer));
-    return {slots_, key};
+    const std::uint64_t key = registry_->nextKey++;
+    registry_->observers.emplace(key, std::move(observer));
+    return {registry_, key};
 }
 
 void WillChangePublisher::send() const {
     // Observers may subscribe or cancel while they are told; each one present
     // when the event starts hears it once, unless it is cancelled first.
     std::vector<std::uint64_t> keys;
-    keys.reserve(slots_->observers.size());
-    for (const auto& entry : slots_->observers) {
+    keys.reserve(registry_->observers.size());
+    for (const auto& entry : registry_->observers) {
         keys.push_back(entry.first);
     }
-    const auto slots = slots_;
+    const auto registry = registry_;
     for (const auto key : keys) {
-        const auto it = slots->observers.find(key);
-        if (it != slots->observers.end()) {
+        const auto it = registry->observers.find(key);
+        if (it != registry->observers.end()) {
             auto observer = it->second;
             observer();
         }

@@ -6,6 +6,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <utility>
 
 namespace brimlet::platform {
 
@@ -23,10 +24,10 @@ class WillChangePublisher {
 
       private:
         friend class WillChangePublisher;
-        struct Slots;
-        Subscription(std::weak_ptr<Slots> slots, std::uint64_t key)
-            : slots_(std::move(slots)), key_(key) {}
-        std::weak_ptr<Slots> slots_;
+        struct Registry;
+        Subscription(std::weak_ptr<Registry> registry, std::uint64_t key)
+            : registry_(std::move(registry)), key_(key) {}
+        std::weak_ptr<Registry> registry_;
         std::uint64_t key_ = 0;
     };
 
@@ -36,10 +37,10 @@ class WillChangePublisher {
     void send() const;
 
   private:
-    std::shared_ptr<Subscription::Slots> slots_;
+    std::shared_ptr<Subscription::Registry> registry_;
 };
 
-struct WillChangePublisher::Subscription::Slots {
+struct WillChangePublisher::Subscription::Registry {
     std::uint64_t nextKey = 1;
     std::map<std::uint64_t, std::function<void()>> observers;
 };
