@@ -22,7 +22,8 @@ void WillChangePublisher::Subscription::cancel() {
     registry_.reset();
 }
 
-WillChangePublisher::WillChangePublisher() : registry_(std::make_shared<Subscription::Registry>()) {}
+WillChangePublisher::WillChangePublisher()
+    : registry_(std::make_shared<Subscription::Registry>()) {}
 
 WillChangePublisher::Subscription WillChangePublisher::subscribe(std::function<void()> observer) {
     const std::uint64_t key = registry_->nextKey++;

@@ -18,7 +18,7 @@ using testing::xclipCopy;
 using testing::xclipPaste;
 
 class QtClipboardTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         if (QGuiApplication::platformName() != "xcb") {
             GTEST_SKIP() << "needs the private test display (run tools/test-all)";

@@ -72,6 +72,8 @@ inline void xclipCopy(const QByteArray& text) {
     runPumping("xclip", {"-selection", "clipboard", "-i"}, text);
 }
 
-inline QByteArray xclipPaste() { return runPumping("xclip", {"-selection", "clipboard", "-o"}); }
+inline QByteArray xclipPaste() {
+    return runPumping("xclip", {"-selection", "clipboard", "-o"});
+}
 
 }  // namespace brimlet::testing

@@ -2,12 +2,11 @@
 // X11 lacks: it moves on every change Qt reports and on our own writes.
 #pragma once
 
+#include <QClipboard>
 #include <QObject>
 #include <QPointer>
 
 #include "platform/pasteboard.h"
-
-class QClipboard;
 
 namespace brimlet::platform {
 
