@@ -1,0 +1,12 @@
+// The X display the Qt application talks to.
+#pragma once
+
+#include <string>
+
+namespace brimlet::platform::x11 {
+
+// The name of the display Qt's xcb platform connected to (which honours a
+// -display argument as well as $DISPLAY); empty when Qt is not on X11.
+[[nodiscard]] std::string qtDisplayName();
+
+}  // namespace brimlet::platform::x11
