@@ -1,0 +1,58 @@
+#include "platform/ui/application.h"
+
+#include <QApplication>
+#include <QTimer>
+#include <QTranslator>
+#include <cstdlib>
+
+namespace brimlet::platform::ui {
+namespace {
+
+bool isSet(const char* name) {
+    const char* value = std::getenv(name);
+    return value != nullptr && *value != '\0';
+}
+
+}  // namespace
+
+bool Application::displayConfigured() {
+    // An explicit platform plugin (offscreen, vnc, ...) needs no display.
+    return isSet("DISPLAY") || isSet("WAYLAND_DISPLAY") || isSet("QT_QPA_PLATFORM");
+}
+
+Application::Application(int& argc, char** argv)
+    : app_(std::make_unique<QApplication>(argc, argv)),
+      translator_(std::make_unique<QTranslator>()) {
+    QCoreApplication::setApplicationName(QStringLiteral("brimlet"));
+    QGuiApplication::setApplicationDisplayName(QStringLiteral("Brimlet"));
+    QGuiApplication::setQuitOnLastWindowClosed(false);
+    if (loadTranslations(*translator_, QLocale())) {
+        QCoreApplication::installTranslator(translator_.get());
+    }
+}
+
+Application::~Application() = default;
+
+void Application::onLaunched(std::function<void()> handler) {
+    // A zero timer fires only once the loop runs, after everything queued.
+    QTimer::singleShot(0, app_.get(), std::move(handler));
+}
+
+int Application::run() {
+    return QApplication::exec();
+}
+
+void Application::becomeAccessory() {
+    QGuiApplication::setQuitOnLastWindowClosed(false);
+}
+
+void Application::quit() {
+    QCoreApplication::exit(0);
+}
+
+bool loadTranslations(QTranslator& translator, const QLocale& locale) {
+    return translator.load(locale, QStringLiteral("brimlet"), QStringLiteral("_"),
+                           QStringLiteral(":/i18n"));
+}
+
+}  // namespace brimlet::platform::ui

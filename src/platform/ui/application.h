@@ -1,0 +1,45 @@
+// The toolkit's application routine: one QApplication on the GUI thread,
+// with the translations for the user's locale and no main window.
+#pragma once
+
+#include <QLocale>
+#include <functional>
+#include <memory>
+
+class QApplication;
+class QTranslator;
+
+namespace brimlet::platform::ui {
+
+class Application {
+  public:
+    // False when no windowing system is configured for this process. Checked
+    // before the application object exists, which would abort without one.
+    [[nodiscard]] static bool displayConfigured();
+
+    Application(int& argc, char** argv);
+    Application(const Application&) = delete;
+    Application& operator=(const Application&) = delete;
+    ~Application();
+
+    // Runs `handler` once, after the event loop has started.
+    void onLaunched(std::function<void()> handler);
+    // Runs the event loop until quit(); returns the exit status.
+    int run();
+
+    // No taskbar entry and no main window; closing the last window (the
+    // panel) never ends the process.
+    static void becomeAccessory();
+    // Ends the event loop in the orderly way, with status 0.
+    static void quit();
+
+  private:
+    std::unique_ptr<QApplication> app_;
+    std::unique_ptr<QTranslator> translator_;
+};
+
+// Loads the catalogue for `locale` into `translator`; false when the locale
+// has none, in which case texts show as written.
+bool loadTranslations(QTranslator& translator, const QLocale& locale);
+
+}  // namespace brimlet::platform::ui

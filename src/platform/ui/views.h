@@ -1,0 +1,49 @@
+// Small building blocks over Qt Widgets: stacks, padding, dividers, spacers,
+// the text field, push buttons and the colour and font roles.
+#pragma once
+
+#include <QColor>
+#include <QFont>
+#include <QKeySequence>
+#include <QMargins>
+#include <QString>
+#include <functional>
+
+class QBoxLayout;
+class QFrame;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QWidget;
+
+namespace brimlet::platform::ui {
+
+// Spacing that lets the style choose, as a stack without an explicit one.
+inline constexpr int kDefaultSpacing = -1;
+
+// Vertical and horizontal stacks on `owner`, children centred across the
+// stack's axis, with `padding` around them.
+QBoxLayout* vStack(QWidget* owner, int spacing, QMargins padding = {});
+QBoxLayout* hStack(int spacing = kDefaultSpacing);
+// A flexible spacer without a minimum length.
+void addSpacer(QBoxLayout* stack);
+// A horizontal separator line across the stack.
+QFrame* divider();
+
+// A one-line field in the rounded-border style; `onEdit` runs on every edit.
+QLineEdit* textField(const QString& placeholder, std::function<void(const QString&)> onEdit);
+// A standard push button; `shortcut` works anywhere in the button's window.
+QPushButton* pushButton(const QString& title, std::function<void()> action,
+                        const QKeySequence& shortcut = {});
+// A text in `colour` (for example the secondary role).
+QLabel* label(const QString& text, const QColor& colour);
+
+// Colour roles from the application's palette.
+[[nodiscard]] QColor secondaryColor();
+[[nodiscard]] QColor accentColor();
+[[nodiscard]] QColor clearColor();
+[[nodiscard]] QColor withOpacity(QColor colour, qreal opacity);
+// The small font of captions and counts.
+[[nodiscard]] QFont captionFont();
+
+}  // namespace brimlet::platform::ui
