@@ -1,0 +1,22 @@
+#include "shell/app_delegate.h"
+
+#include <utility>
+
+#include "platform/system.h"
+#include "platform/ui/application.h"
+
+namespace brimlet {
+
+AppDelegate::AppDelegate()
+    : AppDelegate(platform::mainExecutor(), []() -> ClipStore& { return ClipStore::shared(); }) {}
+
+AppDelegate::AppDelegate(platform::MainExecutor& executor, std::function<ClipStore&()> store)
+    : executor_(executor), store_(std::move(store)) {}
+
+void AppDelegate::applicationDidFinishLaunching() {
+    platform::ui::Application::becomeAccessory();
+    // Polling starts in a later turn of the loop, once launching is over.
+    executor_.post([store = store_] { store().start(); });
+}
+
+}  // namespace brimlet

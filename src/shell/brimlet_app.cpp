@@ -1,0 +1,67 @@
+#include "shell/brimlet_app.h"
+
+#include <QCoreApplication>
+#include <QPainter>
+#include <QPainterPath>
+#include <QPixmap>
+
+#include "panel/shelf_view.h"
+#include "platform/system.h"
+#include "platform/ui/application.h"
+
+namespace brimlet {
+
+int BrimletApp::main(int argc, char** argv) {
+    platform::ui::Application application(argc, argv);
+    BrimletApp app;
+    const auto scene = app.body();
+    application.onLaunched([&app] { app.delegate().applicationDidFinishLaunching(); });
+    return application.run();
+}
+
+std::unique_ptr<platform::ui::MenuBarExtra> BrimletApp::body() const {
+    return std::make_unique<platform::ui::MenuBarExtra>(
+        QCoreApplication::translate("BrimletApp", "Brimlet"), paperclipIcon(),
+        QSize(ShelfView::kWidth, ShelfView::kHeight),
+        [] { return new ShelfView(ClipStore::shared(), platform::mainExecutor()); });
+}
+
+namespace {
+
+QIcon paintedPaperclip() {
+    constexpr int kSize = 64;
+    QPixmap pixmap(kSize, kSize);
+    pixmap.fill(Qt::transparent);
+    QPainter painter(&pixmap);
+    painter.setRenderHint(QPainter::Antialiasing);
+    // The wire of paperclip.svg, drawn on its 24-unit grid.
+    painter.scale(kSize / 24.0, kSize / 24.0);
+    painter.translate(12, 12);
+    painter.rotate(40);
+    painter.translate(-12, -12);
+    painter.setPen(QPen(QColor(0x56, 0x70, 0x8c), 2.0, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+    QPainterPath wire;
+    wire.moveTo(10, 8);
+    wire.lineTo(10, 15.5);
+    wire.arcTo(QRectF(10, 13.5, 4, 4), 180, 180);
+    wire.lineTo(14, 5);
+    wire.arcTo(QRectF(7, 1.5, 7, 7), 0, 180);
+    wire.lineTo(7, 17);
+    wire.arcTo(QRectF(7, 12, 10, 10), 180, 180);
+    wire.lineTo(17, 9);
+    painter.drawPath(wire);
+    return QIcon(pixmap);
+}
+
+}  // namespace
+
+QIcon paperclipIcon() {
+    QIcon icon(QStringLiteral(":/brimlet/paperclip.svg"));
+    // A missing image plugin leaves an icon that is not null but draws nothing.
+    if (icon.pixmap(QSize(22, 22)).isNull()) {
+        return paintedPaperclip();
+    }
+    return icon;
+}
+
+}  // namespace brimlet

@@ -1,0 +1,33 @@
+// The application: its one scene, the tray item whose panel shows the
+// history, and its delegate.
+#pragma once
+
+#include <QIcon>
+#include <memory>
+
+#include "platform/ui/menu_bar_extra.h"
+#include "shell/app_delegate.h"
+
+namespace brimlet {
+
+class BrimletApp {
+  public:
+    // The application routine: builds the app and its scene, installs the
+    // delegate, runs the event loop, and returns the exit status.
+    static int main(int argc, char** argv);
+
+    BrimletApp() = default;
+
+    // The scene. Every opening of the panel shows a new ShelfView on the
+    // shared store, with an empty search text.
+    [[nodiscard]] std::unique_ptr<platform::ui::MenuBarExtra> body() const;
+    [[nodiscard]] AppDelegate& delegate() { return delegate_; }
+
+  private:
+    AppDelegate delegate_;
+};
+
+// The paperclip of the tray item; painted when the SVG cannot be loaded.
+[[nodiscard]] QIcon paperclipIcon();
+
+}  // namespace brimlet
