@@ -117,6 +117,7 @@ TEST_F(ShelfViewTest, ClearAllEmptiesTheHistoryOnlyAndKeepsTheQuery) {
     EXPECT_TRUE(store->items().empty());
     EXPECT_EQ(message()->text(), "Nothing copied yet");
     EXPECT_EQ(search()->text(), "al");
+    EXPECT_TRUE(search()->hasFocus());
     EXPECT_EQ(count()->text(), "0/50");
     EXPECT_FALSE(clearAll()->isEnabled());
     // The clipboard is left alone, and its text does not come back.

@@ -48,6 +48,8 @@ QLineEdit* textField(const QString& placeholder, std::function<void(const QStrin
 QPushButton* pushButton(const QString& title, std::function<void()> action,
                         const QKeySequence& shortcut) {
     auto* button = new QPushButton(title);
+    // A click leaves keyboard focus where it was (the search field).
+    button->setFocusPolicy(Qt::TabFocus);
     // Return in a text field must not press a button.
     button->setAutoDefault(false);
     button->setDefault(false);
