@@ -4,6 +4,7 @@
 <context>
     <name>BrimletApp</name>
     <message>
+        <location filename="../../src/shell/brimlet_app.cpp" line="24"/>
         <source>Brimlet</source>
         <translation>Brimlet</translation>
     </message>
@@ -11,26 +12,33 @@
 <context>
     <name>brimlet::ShelfView</name>
     <message>
+        <location filename="../../src/panel/shelf_view.cpp" line="26"/>
+        <location filename="../../src/panel/shelf_view.cpp" line="31"/>
         <source>Search</source>
         <translation>Suchen</translation>
     </message>
     <message>
+        <location filename="../../src/panel/shelf_view.cpp" line="48"/>
         <source>Clear all</source>
         <translation>Alle löschen</translation>
     </message>
     <message>
+        <location filename="../../src/panel/shelf_view.cpp" line="58"/>
         <source>Quit</source>
         <translation>Beenden</translation>
     </message>
     <message>
+        <location filename="../../src/panel/shelf_view.cpp" line="93"/>
         <source>Nothing copied yet</source>
         <translation>Noch nichts kopiert</translation>
     </message>
     <message>
+        <location filename="../../src/panel/shelf_view.cpp" line="93"/>
         <source>No matches</source>
         <translation>Keine Treffer</translation>
     </message>
     <message>
+        <location filename="../../src/panel/shelf_view.cpp" line="115"/>
         <source>%1/%2</source>
         <translation>%1/%2</translation>
     </message>
