@@ -5,8 +5,16 @@
 #include <QTranslator>
 #include <cstdlib>
 
+#include "platform/ui/accessibility.h"
+
 namespace brimlet::platform::ui {
 namespace {
+
+std::unique_ptr<QApplication> makeApplication(int& argc, char** argv) {
+    // Before the application exists, so its accessible root is ours.
+    exposePopupsToAssistiveTechnology();
+    return std::make_unique<QApplication>(argc, argv);
+}
 
 bool isSet(const char* name) {
     const char* value = std::getenv(name);
@@ -21,8 +29,7 @@ bool Application::displayConfigured() {
 }
 
 Application::Application(int& argc, char** argv)
-    : app_(std::make_unique<QApplication>(argc, argv)),
-      translator_(std::make_unique<QTranslator>()) {
+    : app_(makeApplication(argc, argv)), translator_(std::make_unique<QTranslator>()) {
     QCoreApplication::setApplicationName(QStringLiteral("brimlet"));
     QGuiApplication::setApplicationDisplayName(QStringLiteral("Brimlet"));
     QGuiApplication::setQuitOnLastWindowClosed(false);

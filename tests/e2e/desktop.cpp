@@ -1,0 +1,227 @@
+#include "e2e/desktop.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QRegularExpression>
+#include <QThread>
+#include <algorithm>
+#include <climits>
+
+namespace brimlet::e2e {
+
+bool waitFor(const std::function<bool()>& done, std::chrono::milliseconds timeout) {
+    QElapsedTimer clock;
+    clock.start();
+    while (!done()) {
+        if (clock.elapsed() > timeout.count()) {
+            return false;
+        }
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        QThread::msleep(20);
+    }
+    return true;
+}
+
+QByteArray run(const QString& program, const QStringList& arguments, const QByteArray& input,
+               std::chrono::milliseconds timeout) {
+    QProcess process;
+    process.start(program, arguments);
+    if (!process.waitForStarted(5000)) {
+        return {};
+    }
+    if (!input.isNull()) {
+        process.write(input);
+    }
+    process.closeWriteChannel();
+    waitFor([&] { return process.state() == QProcess::NotRunning; }, timeout);
+    if (process.state() != QProcess::NotRunning) {
+        process.kill();
+        process.waitForFinished(1000);
+    }
+    return process.readAllStandardOutput();
+}
+
+void xdotool(const QStringList& arguments) {
+    run("xdotool", arguments);
+}
+
+void click(QPoint p) {
+    xdotool({"mousemove", QString::number(p.x()), QString::number(p.y())});
+    QThread::msleep(50);
+    xdotool({"click", "1"});
+}
+
+void typeText(const QString& text) {
+    xdotool({"type", "--delay", "20", text});
+}
+
+void pressKey(const QString& keys) {
+    xdotool({"key", keys});
+}
+
+void copyWithXclip(const QByteArray& text) {
+    run("xclip", {"-selection", "clipboard", "-i"}, text);
+}
+
+QByteArray pasteWithXclip() {
+    return run("xclip", {"-selection", "clipboard", "-o"});
+}
+
+SessionBus::SessionBus() {
+    daemon_.start("dbus-daemon", {"--session", "--nofork", "--print-address=1"});
+    daemon_.waitForStarted(5000);
+    waitFor([&] { return daemon_.canReadLine(); }, 5s);
+    address_ = QString::fromUtf8(daemon_.readLine()).trimmed();
+}
+
+SessionBus::~SessionBus() {
+    daemon_.terminate();
+    if (!daemon_.waitForFinished(2000)) {
+        daemon_.kill();
+        daemon_.waitForFinished(1000);
+    }
+}
+
+BrimletProcess::BrimletProcess(const SessionBus& bus) : bus_(bus) {}
+
+BrimletProcess::~BrimletProcess() {
+    if (process_.state() != QProcess::NotRunning) {
+        process_.kill();
+        process_.waitForFinished(2000);
+    }
+}
+
+bool BrimletProcess::start(const QStringList& arguments) {
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("DBUS_SESSION_BUS_ADDRESS", bus_.address());
+    env.insert("QT_QPA_PLATFORM", "xcb");
+    env.insert("QT_LINUX_ACCESSIBILITY_ALWAYS_ON", "1");
+    env.insert("LANG", "C.UTF-8");
+    env.remove("LANGUAGE");
+    env.remove("LC_ALL");
+    process_.setProcessEnvironment(env);
+    process_.start(QStringLiteral(BRIMLET_BINARY), arguments);
+    if (!process_.waitForStarted(5000)) {
+        return false;
+    }
+    a11y_ = std::make_unique<A11yClient>(bus_.address());
+    return true;
+}
+
+QByteArray BrimletProcess::standardError() {
+    stderr_ += process_.readAllStandardError();
+    return stderr_;
+}
+
+std::optional<QRect> BrimletProcess::waitForTrayIcon(std::chrono::milliseconds timeout) {
+    std::optional<QRect> icon;
+    waitFor(
+        [&] {
+            const QString ids = QString::fromUtf8(
+                run("xdotool", {"search", "--onlyvisible", "--classname", "brimlet"}));
+            for (const QString& id : ids.split('\n', Qt::SkipEmptyParts)) {
+                const QString shell =
+                    QString::fromUtf8(run("xdotool", {"getwindowgeometry", "--shell", id}));
+                const auto value = [&](const char* key) {
+                    const auto match =
+                        QRegularExpression(QString("%1=(-?\\d+)").arg(key)).match(shell);
+                    return match.hasMatch() ? match.captured(1).toInt() : -1;
+                };
+                const QRect rect(value("X"), value("Y"), value("WIDTH"), value("HEIGHT"));
+                // The docked icon is small; the panel, when open, is not.
+                if (rect.width() > 0 && rect.width() <= 64 && rect.height() <= 64) {
+                    icon = rect;
+                    return true;
+                }
+            }
+            return false;
+        },
+        timeout);
+    return icon;
+}
+
+void BrimletProcess::clickTrayIcon() {
+    if (const auto icon = waitForTrayIcon()) {
+        click(icon->center());
+    }
+}
+
+std::string BrimletProcess::describe() const {
+    const auto app = a11y_ ? a11y_->application("brimlet") : std::nullopt;
+    return app ? app->describe() : std::string("(not on the accessibility bus)");
+}
+
+std::optional<A11yNode> BrimletProcess::panel() const {
+    if (!a11y_) {
+        return std::nullopt;
+    }
+    auto app = a11y_->application("brimlet");
+    if (!app || app->find("push button", "Quit") == nullptr) {
+        return std::nullopt;
+    }
+    return app;
+}
+
+std::optional<A11yNode> BrimletProcess::waitForPanel(
+    const std::function<bool(const A11yNode&)>& ready, std::chrono::milliseconds timeout) {
+    std::optional<A11yNode> found;
+    waitFor(
+        [&] {
+            found = panel();
+            return found && ready(*found);
+        },
+        timeout);
+    return found && ready(*found) ? found : std::nullopt;
+}
+
+bool BrimletProcess::waitForPanelClosed(std::chrono::milliseconds timeout) {
+    return waitFor([&] { return !panel(); }, timeout);
+}
+
+bool BrimletProcess::waitForExit(std::chrono::milliseconds timeout) {
+    waitFor([&] { return process_.state() == QProcess::NotRunning; }, timeout);
+    return process_.state() == QProcess::NotRunning &&
+           process_.exitStatus() == QProcess::NormalExit && process_.exitCode() == 0;
+}
+
+std::vector<const A11yNode*> rows(const A11yNode& panel) {
+    // The entries are the buttons above the divider line; the footer's are
+    // below it.
+    int divider = INT_MAX;
+    for (const A11yNode* frame : panel.findAll("frame")) {
+        if (frame->extents.height() <= 3 && frame->extents.width() > 100) {
+            divider = std::min(divider, frame->extents.top());
+        }
+    }
+    std::vector<const A11yNode*> out;
+    for (const A11yNode* button : panel.findAll("push button")) {
+        if (button->showing && button->extents.bottom() < divider) {
+            out.push_back(button);
+        }
+    }
+    // Reused rows keep their place among the widgets; the screen order counts.
+    std::stable_sort(out.begin(), out.end(), [](const A11yNode* a, const A11yNode* b) {
+        return a->extents.top() < b->extents.top();
+    });
+    return out;
+}
+
+QStringList rowTexts(const A11yNode& panel) {
+    QStringList out;
+    for (const A11yNode* row : rows(panel)) {
+        out << row->name;
+    }
+    return out;
+}
+
+QStringList labels(const A11yNode& panel) {
+    QStringList out;
+    for (const A11yNode* label : panel.findAll("label")) {
+        if (label->showing) {
+            out << label->name;
+        }
+    }
+    return out;
+}
+
+}  // namespace brimlet::e2e

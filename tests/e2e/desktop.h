@@ -1,0 +1,91 @@
+// The pieces of a desktop session that end-to-end tests drive: a private
+// session bus, Brimlet itself as a separate process, the pointer and keyboard
+// (xdotool) and the clipboard (xclip).
+#pragma once
+
+#include <QByteArray>
+#include <QProcess>
+#include <QProcessEnvironment>
+#include <QRect>
+#include <QString>
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <vector>
+
+#include "e2e/a11y_client.h"
+
+namespace brimlet::e2e {
+
+using namespace std::chrono_literals;
+
+// A D-Bus session bus of our own, so that the accessibility bus it starts
+// belongs to this test alone.
+class SessionBus {
+  public:
+    SessionBus();
+    ~SessionBus();
+    SessionBus(const SessionBus&) = delete;
+    SessionBus& operator=(const SessionBus&) = delete;
+
+    [[nodiscard]] const QString& address() const { return address_; }
+
+  private:
+    QProcess daemon_;
+    QString address_;
+};
+
+// Runs a helper program to completion while our event loop keeps going.
+QByteArray run(const QString& program, const QStringList& arguments, const QByteArray& input = {},
+               std::chrono::milliseconds timeout = 10s);
+
+void xdotool(const QStringList& arguments);
+void click(QPoint screenPoint);
+void typeText(const QString& text);
+void pressKey(const QString& keys);  // e.g. "Escape", "ctrl+q"
+void copyWithXclip(const QByteArray& text);
+QByteArray pasteWithXclip();
+
+// Waits, running the event loop, until `done` holds.
+bool waitFor(const std::function<bool()>& done, std::chrono::milliseconds timeout = 5s);
+
+class BrimletProcess {
+  public:
+    explicit BrimletProcess(const SessionBus& bus);
+    ~BrimletProcess();
+    BrimletProcess(const BrimletProcess&) = delete;
+    BrimletProcess& operator=(const BrimletProcess&) = delete;
+
+    bool start(const QStringList& arguments = {});
+    // The tray icon's rectangle on screen once it has docked.
+    std::optional<QRect> waitForTrayIcon(std::chrono::milliseconds timeout = 10s);
+    void clickTrayIcon();
+
+    // The application's whole accessibility tree, for failure messages.
+    [[nodiscard]] std::string describe() const;
+    // The open panel's accessibility tree, or nothing while it is closed.
+    [[nodiscard]] std::optional<A11yNode> panel() const;
+    std::optional<A11yNode> waitForPanel(const std::function<bool(const A11yNode&)>& ready,
+                                         std::chrono::milliseconds timeout = 5s);
+    bool waitForPanelClosed(std::chrono::milliseconds timeout = 5s);
+
+    // Ends the process; true when it exited by itself with status 0.
+    bool waitForExit(std::chrono::milliseconds timeout = 5s);
+    [[nodiscard]] QProcess& process() { return process_; }
+    [[nodiscard]] QByteArray standardError();
+
+  private:
+    const SessionBus& bus_;
+    QProcess process_;
+    std::unique_ptr<A11yClient> a11y_;
+    QByteArray stderr_;
+};
+
+// The rows of the panel, top to bottom, and their accessible names.
+std::vector<const A11yNode*> rows(const A11yNode& panel);
+QStringList rowTexts(const A11yNode& panel);
+// The visible label texts of the panel.
+QStringList labels(const A11yNode& panel);
+
+}  // namespace brimlet::e2e
