@@ -43,9 +43,10 @@ class VerbatimText final : public QWidget {
 };
 
 // The text as it is shown: undecodable bytes as U+FFFD, every kind of line
-// break as U+2028, other control characters (NUL included) left out. Only
-// the first `maxBytes` bytes are read, cut at a character boundary.
-// `complete` tells whether that was the whole text.
+// break as U+2028, other control characters (NUL included) left out, and no
+// more than 16 combining marks on one letter. Only the first `maxBytes` bytes
+// are read, cut between clusters where possible. `complete` tells whether
+// that was the whole text.
 [[nodiscard]] QString displayPrefix(std::string_view utf8, std::size_t maxBytes, bool& complete);
 
 // The text for assistive technology: at most `maxBytes` of it, undecodable
