@@ -270,6 +270,18 @@ void BM_TextEqualOneSideDecomposed(benchmark::State& state) {
 }
 BENCHMARK(BM_TextEqualOneSideDecomposed)->Unit(benchmark::kMicrosecond);
 
+// Distinct texts stop at the first normalised piece that differs.
+void BM_TextEqualOneSideDecomposedDifferingEarly(benchmark::State& state) {
+    const platform::Text a("x" + repeatToSize("caf\u00e9 cr\u00e8me br\u00fbl\u00e9e ", kMegabyte));
+    const platform::Text b(
+        repeatToSize("cafe\u0301 cre\u0300me bru\u0302le\u0301e ", kMegabyte + kMegabyte / 8));
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(a == b);
+    }
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * a.size()));
+}
+BENCHMARK(BM_TextEqualOneSideDecomposedDifferingEarly)->Unit(benchmark::kMicrosecond);
+
 // One full pass over two equal 1 MB buffers: what any equality must pay.
 void BM_TextEqual_Baseline(benchmark::State& state) {
     const std::string a = repeatToSize("caf\u00e9 cr\u00e8me br\u00fbl\u00e9e ", kMegabyte);

@@ -3,6 +3,7 @@
 #include <unicode/normalizer2.h>
 #include <unicode/uchar.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <utility>
@@ -65,6 +66,72 @@ std::int32_t decodeBefore(std::string_view s, std::size_t& end) {
     return c;
 }
 
+// The NFC form of a valid UTF-8 text, produced a piece at a time. Pieces end
+// where normalisation cannot reach across, so their forms concatenate to the
+// form of the whole.
+class NfcPieces {
+  public:
+    NfcPieces(std::string_view text, bool normalise) : text_(text), normalise_(normalise) {}
+
+    // What is produced but not consumed yet; empty only at the end.
+    std::string_view available() {
+        if (pending_.size() == consumed_) {
+            produce();
+        }
+        return std::string_view(pending_).substr(consumed_);
+    }
+    void consume(std::size_t n) { consumed_ += n; }
+
+  private:
+    void produce() {
+        pending_.clear();
+        consumed_ = 0;
+        if (pos_ >= text_.size()) {
+            return;
+        }
+        constexpr std::size_t kPiece = 4096;
+        std::size_t end = std::min(text_.size(), pos_ + kPiece);
+        while (end < text_.size()) {
+            std::size_t next = end;
+            // Skip to the next code point that starts a fresh normalisation run.
+            while (next < text_.size() &&
+                   (static_cast<unsigned char>(text_[next]) & 0xC0) == 0x80) {
+                ++next;
+            }
+            if (next >= text_.size()) {
+                end = next;
+                break;
+            }
+            std::size_t after = next;
+            const std::int32_t c = decodeUtf8(text_, after);
+            if (c >= 0 && nfc().hasBoundaryBefore(c)) {
+                end = next;
+                break;
+            }
+            end = after;
+        }
+        const std::string_view piece = text_.substr(pos_, end - pos_);
+        pos_ = end;
+        if (!normalise_) {
+            pending_.assign(piece);
+            return;
+        }
+        icu::StringByteSink<std::string> sink(&pending_);
+        UErrorCode status = U_ZERO_ERROR;
+        nfc().normalizeUTF8(0, icu::StringPiece(piece.data(), static_cast<int32_t>(piece.size())),
+                            sink, nullptr, status);
+        if (U_FAILURE(status)) {
+            pending_.assign(piece);
+        }
+    }
+
+    std::string_view text_;
+    bool normalise_;
+    std::size_t pos_ = 0;
+    std::string pending_;
+    std::size_t consumed_ = 0;
+};
+
 template <typename Pred>
 std::string_view trim(std::string_view s, Pred inSet) {
     std::size_t begin = 0;
@@ -114,9 +181,23 @@ bool operator==(const Text& a, const Text& b) {
     if (a.isNfc() && b.isNfc()) {
         return false;
     }
-    const std::string na = a.isNfc() ? std::string(a.bytes()) : toNfc(a.bytes());
-    const std::string nb = b.isNfc() ? std::string(b.bytes()) : toNfc(b.bytes());
-    return na == nb;
+    // Normalise piece by piece and stop at the first difference, so texts
+    // that differ early cost little however long they are.
+    NfcPieces left(a.bytes(), !a.isNfc());
+    NfcPieces right(b.bytes(), !b.isNfc());
+    for (;;) {
+        const std::string_view l = left.available();
+        const std::string_view r = right.available();
+        if (l.empty() || r.empty()) {
+            return l.empty() && r.empty();
+        }
+        const std::size_t n = std::min(l.size(), r.size());
+        if (l.substr(0, n) != r.substr(0, n)) {
+            return false;
+        }
+        left.consume(n);
+        right.consume(n);
+    }
 }
 
 std::int32_t decodeUtf8(std::string_view s, std::size_t& pos) {

@@ -19,6 +19,22 @@ TEST(TextEquality, FollowsCanonicalEquivalence) {
     EXPECT_FALSE(Text("e\u0301x") == Text("e\u0300x"));
 }
 
+TEST(TextEquality, LongTextsCompareAcrossNormalisationPieces) {
+    std::string composed;
+    std::string decomposed;
+    for (int i = 0; i < 20000; ++i) {
+        // Odd lengths put combining marks on every possible piece border.
+        composed += std::string(static_cast<std::size_t>(i % 7), 'x') + "\u00e9\u1e09";
+        decomposed += std::string(static_cast<std::size_t>(i % 7), 'x') + "e\u0301c\u0327\u0301";
+    }
+    EXPECT_EQ(Text(composed), Text(decomposed));
+    EXPECT_FALSE(Text(composed + "!") == Text(decomposed));
+    EXPECT_FALSE(Text(composed) == Text(decomposed + "\u0301"));
+    std::string changed = decomposed;
+    changed[changed.size() / 2 + 1] = 'y';
+    EXPECT_FALSE(Text(composed) == Text(changed));
+}
+
 TEST(TextEquality, MalformedBytesEqualOnlyThemselves) {
     EXPECT_EQ(Text("\xff\xfe"), Text("\xff\xfe"));
     EXPECT_FALSE(Text("\xff") == Text("\xfe"));
