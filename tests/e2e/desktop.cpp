@@ -9,6 +9,17 @@
 
 namespace brimlet::e2e {
 
+void EndToEndTest::SetUp() {
+    if (qEnvironmentVariableIsEmpty("BRIMLET_TEST_DISPLAY")) {
+        GTEST_SKIP() << "needs the private test display with a tray host (tools/test-all)";
+    }
+}
+
+void EndToEndTest::copyAndSettle(const QByteArray& text) {
+    copyWithXclip(text);
+    waitFor([] { return false; }, 700ms);
+}
+
 bool waitFor(const std::function<bool()>& done, std::chrono::milliseconds timeout) {
     QElapsedTimer clock;
     clock.start();

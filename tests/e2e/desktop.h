@@ -3,6 +3,8 @@
 // (xdotool) and the clipboard (xclip).
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <QByteArray>
 #include <QProcess>
 #include <QProcessEnvironment>
@@ -80,6 +82,14 @@ class BrimletProcess {
     QProcess process_;
     std::unique_ptr<A11yClient> a11y_;
     QByteArray stderr_;
+};
+
+// Skips unless the private test display with a tray host is there.
+class EndToEndTest : public ::testing::Test {
+  protected:
+    void SetUp() override;
+    // Copies half a second apart, so that each one is seen by a poll.
+    static void copyAndSettle(const QByteArray& text);
 };
 
 // The rows of the panel, top to bottom, and their accessible names.

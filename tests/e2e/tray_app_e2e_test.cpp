@@ -7,7 +7,6 @@
 #include <QThread>
 
 #include "e2e/desktop.h"
-#include "support/event_loop.h"
 
 namespace brimlet::e2e {
 namespace {
@@ -24,24 +23,7 @@ void saveScreenshot(const QRect& area, const QString& name) {
                    QStringLiteral(BRIMLET_E2E_OUTPUT_DIR) + "/" + name});
 }
 
-class TrayApp : public ::testing::Test {
-  protected:
-    void SetUp() override {
-        if (!hasDisplay) {
-            GTEST_SKIP() << "needs the private test display with a tray host (tools/test-all)";
-        }
-    }
-    // Copies are half a second apart so that each one is seen by a poll.
-    static void copyAndSettle(const QByteArray& text) {
-        copyWithXclip(text);
-        waitFor([] { return false; }, 700ms);
-    }
-
-  public:
-    static bool hasDisplay;
-};
-
-bool TrayApp::hasDisplay = false;
+using TrayApp = EndToEndTest;
 
 TEST_F(TrayApp, CopySearchPasteClearAndQuit) {
     SessionBus bus;
@@ -110,10 +92,3 @@ TEST_F(TrayApp, CopySearchPasteClearAndQuit) {
 
 }  // namespace
 }  // namespace brimlet::e2e
-
-int main(int argc, char** argv) {
-    ::testing::InitGoogleTest(&argc, argv);
-    brimlet::e2e::TrayApp::hasDisplay = brimlet::testing::useTestDisplay();
-    QCoreApplication app(argc, argv);
-    return RUN_ALL_TESTS();
-}
