@@ -32,16 +32,36 @@ X11Pasteboard::~X11Pasteboard() {
     worker_.reset();
 }
 
+namespace {
+
+// Copies waiting for their turn; beyond this the oldest give way. More than
+// the history holds could never all stay in it anyway.
+constexpr std::size_t kMaxPending = 64;
+
+}  // namespace
+
+std::int64_t X11Pasteboard::changeCount() const {
+    if (!pending_.empty()) {
+        ++changeCount_;
+        text_ = std::move(pending_.front());
+        pending_.pop_front();
+    }
+    return changeCount_;
+}
+
 void X11Pasteboard::receive(x11::SelectionSnapshot snapshot) {
     if (snapshot.writeGeneration != writes_) {
         return;  // read before our latest write replaced it
     }
-    ++changeCount_;
-    text_ = std::move(snapshot.text);
+    pending_.push_back(std::move(snapshot.text));
+    if (pending_.size() > kMaxPending) {
+        pending_.pop_front();
+    }
 }
 
 std::int64_t X11Pasteboard::clearContents() {
     ++writes_;
+    pending_.clear();
     text_.reset();
     worker_->write(std::nullopt, writes_);
     return ++changeCount_;
@@ -49,6 +69,7 @@ std::int64_t X11Pasteboard::clearContents() {
 
 bool X11Pasteboard::setString(const Text& text) {
     ++writes_;
+    pending_.clear();
     ++changeCount_;
     text_ = text;
     worker_->write(text, writes_);

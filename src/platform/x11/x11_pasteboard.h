@@ -6,6 +6,7 @@
 
 #include <QObject>
 #include <cstdint>
+#include <deque>
 #include <memory>
 #include <optional>
 
@@ -25,8 +26,10 @@ class X11Pasteboard final : public QObject, public Pasteboard {
     X11Pasteboard& operator=(const X11Pasteboard&) = delete;
     ~X11Pasteboard() override;
 
-    // Both return the latest delivered snapshot; neither ever blocks.
-    [[nodiscard]] std::int64_t changeCount() const override { return changeCount_; }
+    // Neither ever blocks. Snapshots that arrive faster than the counter is
+    // read queue up, and each read of the counter moves on by one, so quick
+    // successive copies each get their turn instead of only the last.
+    [[nodiscard]] std::int64_t changeCount() const override;
     [[nodiscard]] std::optional<Text> string() const override { return text_; }
     std::int64_t clearContents() override;
     // The worker takes the clipboard over shortly after; the counter has
@@ -37,8 +40,11 @@ class X11Pasteboard final : public QObject, public Pasteboard {
     X11Pasteboard() = default;
     void receive(x11::SelectionSnapshot snapshot);
 
-    std::int64_t changeCount_ = 0;
-    std::optional<Text> text_;
+    // The snapshot shown now, and those waiting their turn. Reading the
+    // counter is what moves the queue on, hence mutable.
+    mutable std::int64_t changeCount_ = 0;
+    mutable std::optional<Text> text_;
+    mutable std::deque<std::optional<Text>> pending_;
     // Our own writes so far; snapshots read before the latest one are stale.
     std::uint64_t writes_ = 0;
     std::unique_ptr<x11::SelectionWorker> worker_;

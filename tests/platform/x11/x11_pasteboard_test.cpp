@@ -9,6 +9,7 @@
 #include <chrono>
 #include <iostream>
 #include <string>
+#include <vector>
 
 #include "clip_pattern.h"
 #include "history/clip_store.h"
@@ -93,7 +94,9 @@ class X11PasteboardTest : public ::testing::Test {
         return names;
     }
 
+    // Reads the way a poll does: the counter first, then the text.
     [[nodiscard]] bool holds(std::string_view text) const {
+        (void)board->changeCount();
         const std::optional<Text> current = board->string();
         return current && current->bytes() == text;
     }
@@ -295,6 +298,44 @@ TEST_F(X11PasteboardTest, ExternalCopyReplacesOwnWriteAndBack) {
     before = board->changeCount();
     pumpFor(300ms);
     EXPECT_EQ(board->changeCount(), before);
+}
+
+TEST_F(X11PasteboardTest, CopiesFasterThanThePollsWaitTheirTurnInOrder) {
+    std::vector<std::string> copied;
+    for (int i = 0; i < 10; ++i) {
+        copied.push_back("quick copy " + std::to_string(i));
+        xclipCopy(bytes(copied.back()));
+        pumpFor(100ms);  // nobody reads the counter meanwhile
+    }
+    pumpFor(300ms);
+    std::vector<std::string> seen;
+    std::int64_t last = board->changeCount();
+    if (board->string()) {
+        seen.emplace_back(board->string()->bytes());
+    }
+    for (int poll = 0; poll < 20; ++poll) {
+        const std::int64_t count = board->changeCount();
+        if (count != last && board->string()) {
+            seen.emplace_back(board->string()->bytes());
+        }
+        last = count;
+    }
+    // Whatever was current before the series may lead; the ten follow in order.
+    ASSERT_GE(seen.size(), copied.size());
+    EXPECT_EQ(std::vector<std::string>(seen.end() - static_cast<std::ptrdiff_t>(copied.size()),
+                                       seen.end()),
+              copied);
+}
+
+TEST_F(X11PasteboardTest, OwnWriteDropsCopiesStillWaiting) {
+    xclipCopy("waiting one");
+    xclipCopy("waiting two");
+    pumpFor(300ms);
+    board->setString(Text("ours"));
+    const std::int64_t after = board->changeCount();
+    pumpFor(300ms);
+    EXPECT_EQ(board->changeCount(), after);
+    EXPECT_EQ(board->string()->bytes(), "ours");
 }
 
 TEST_F(X11PasteboardTest, EveryCopyOfARapidSeriesIsCounted) {
