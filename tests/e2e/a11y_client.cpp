@@ -43,13 +43,21 @@ constexpr int kStateShowing = 25;
 
 const QString kAccessible = QStringLiteral("org.a11y.atspi.Accessible");
 
+// Qt shares connections by name; each client needs its own, as each test
+// has its own buses.
+QString uniqueName(const char* prefix) {
+    static int serial = 0;
+    return QString("%1-%2").arg(prefix).arg(++serial);
+}
+
 QDBusConnection connectA11yBus(const QString& sessionBusAddress) {
     QDBusConnection session =
-        QDBusConnection::connectToBus(sessionBusAddress, "brimlet-e2e-session");
+        QDBusConnection::connectToBus(sessionBusAddress, uniqueName("brimlet-e2e-session"));
     QDBusInterface launcher("org.a11y.Bus", "/org/a11y/bus", "org.a11y.Bus", session);
     const QDBusReply<QString> address = launcher.call("GetAddress");
+    QDBusConnection::disconnectFromBus(session.name());
     return QDBusConnection::connectToBus(address.isValid() ? address.value() : QString(),
-                                         "brimlet-e2e-a11y");
+                                         uniqueName("brimlet-e2e-a11y"));
 }
 
 A11yNode readNode(const QDBusConnection& bus, const ObjectRef& ref, int depth) {
@@ -144,6 +152,10 @@ std::vector<const A11yNode*> A11yNode::findAll(const QString& wantedRole) const 
 A11yClient::A11yClient(const QString& sessionBusAddress) : bus_(connectA11yBus(sessionBusAddress)) {
     qDBusRegisterMetaType<detail::ObjectRef>();
     qDBusRegisterMetaType<QList<detail::ObjectRef>>();
+}
+
+A11yClient::~A11yClient() {
+    QDBusConnection::disconnectFromBus(bus_.name());
 }
 
 std::optional<A11yNode> A11yClient::application(const QString& appName) const {

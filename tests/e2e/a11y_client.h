@@ -32,6 +32,9 @@ class A11yClient {
   public:
     // Connects through the session bus's pointer to the accessibility bus.
     explicit A11yClient(const QString& sessionBusAddress);
+    ~A11yClient();
+    A11yClient(const A11yClient&) = delete;
+    A11yClient& operator=(const A11yClient&) = delete;
 
     [[nodiscard]] bool connected() const { return bus_.isConnected(); }
     // The tree of the application called `appName`, if it is registered.
