@@ -99,24 +99,6 @@ constexpr unsigned char asciiLower(unsigned char b) {
     return b >= 'A' && b <= 'Z' ? static_cast<unsigned char>(b + ('a' - 'A')) : b;
 }
 
-bool isAscii(std::string_view s) {
-    // Eight bytes at a time; whole texts go through here.
-    std::uint64_t any = 0;
-    std::size_t i = 0;
-    for (; i + 32 <= s.size(); i += 32) {
-        std::array<std::uint64_t, 4> words{};
-        std::memcpy(words.data(), s.data() + i, sizeof words);
-        any |= words[0] | words[1] | words[2] | words[3];
-        if ((any & 0x8080808080808080ULL) != 0) {
-            return false;
-        }
-    }
-    for (; i < s.size(); ++i) {
-        any |= static_cast<unsigned char>(s[i]);
-    }
-    return (any & 0x8080808080808080ULL) == 0;
-}
-
 // memmem: linear, and much faster than string_view::find when the needle's
 // first byte is common (UTF-8 lead bytes of one script).
 std::size_t findBytes(std::string_view hay, std::string_view needle, std::size_t from = 0) {
@@ -133,18 +115,6 @@ std::size_t findByte(std::string_view hay, unsigned char byte, std::size_t from)
     }
     const void* hit = std::memchr(hay.data() + from, byte, hay.size() - from);
     return hit ? static_cast<std::size_t>(static_cast<const char*>(hit) - hay.data()) : npos;
-}
-
-bool isValidUtf8(std::string_view s) {
-    std::size_t i = 0;
-    while (i < s.size()) {
-        if (static_cast<unsigned char>(s[i]) < 0x80) {
-            ++i;
-        } else if (decodeUtf8(s, i) < 0) {
-            return false;
-        }
-    }
-    return true;
 }
 
 bool turkicDefaultLocale() {
@@ -172,7 +142,7 @@ class KeyBuilder {
         const std::size_t n = run.size();
         std::size_t p = 0;
         for (std::size_t block = 0; block + kBlock <= n; block += kBlock) {
-            if (block < p || !isAscii(run.substr(block, kBlock))) {
+            if (block < p || !platform::isAscii(run.substr(block, kBlock))) {
                 continue;
             }
             std::size_t start = block;
@@ -195,7 +165,7 @@ class KeyBuilder {
 
   private:
     void appendMixed(std::string_view piece, std::string& out) {
-        if (isAscii(piece)) {
+        if (platform::isAscii(piece)) {
             appendAscii(piece, out);
         } else {
             appendConverted(piece, out);
@@ -445,7 +415,7 @@ bool endsCluster(std::string_view s, std::size_t end) {
 }
 
 bool hasFoldingHazard(std::string_view s) {
-    if (isAscii(s)) {
+    if (platform::isAscii(s)) {
         return false;
     }
     // Sixteen bytes at a time past blocks without any of the lead bytes.
@@ -491,12 +461,13 @@ enum class Verdict { Match, NoMatch, Unsure };
 class Needle {
   public:
     Needle(std::string_view needle, bool turkic)
-        : turkic_(turkic), valid_(isValidUtf8(needle)), literal_(needle) {
+        : turkic_(turkic), valid_(platform::isValidUtf8(needle)), literal_(needle) {
         if (!valid_) {
             return;
         }
         // Under Turkic rules I and i fold to non-ASCII or pair with İ.
-        asciiShortcut_ = isAscii(needle) && !(turkic_ && needle.find_first_of("Ii") != npos);
+        asciiShortcut_ =
+            platform::isAscii(needle) && !(turkic_ && needle.find_first_of("Ii") != npos);
         if (asciiShortcut_) {
             std::string lowered(needle);
             std::transform(lowered.begin(), lowered.end(), lowered.begin(), [](char c) {
@@ -516,7 +487,7 @@ class Needle {
                 beyondAscii.erase(at, 2);
             }
         }
-        asciiTextsCannotMatch_ = !isAscii(beyondAscii);
+        asciiTextsCannotMatch_ = !platform::isAscii(beyondAscii);
 
         // The query as typed but in NFC: texts mostly hold it like that, and
         // a byte-equal occurrence between cut points is a match.
@@ -538,7 +509,7 @@ class Needle {
                 if (verdict != Verdict::Unsure) {
                     return verdict == Verdict::Match;
                 }
-            } else if (asciiTextsCannotMatch_ && isAscii(bytes)) {
+            } else if (asciiTextsCannotMatch_ && platform::isAscii(bytes)) {
                 return false;
             } else if (rawShortcut_ && rawScan(bytes)) {
                 return true;

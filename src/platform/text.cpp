@@ -4,8 +4,10 @@
 #include <unicode/uchar.h>
 
 #include <algorithm>
+#include <array>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <utility>
 
 namespace brimlet::platform {
@@ -19,27 +21,6 @@ const icu::Normalizer2& nfc() {
         std::abort();
     }
     return *normalizer;
-}
-
-bool isAscii(std::string_view s) {
-    for (const char c : s) {
-        if (static_cast<unsigned char>(c) >= 0x80) {
-            return false;
-        }
-    }
-    return true;
-}
-
-bool validUtf8(std::string_view s) {
-    std::size_t i = 0;
-    while (i < s.size()) {
-        if (static_cast<unsigned char>(s[i]) < 0x80) {
-            ++i;
-        } else if (decodeUtf8(s, i) < 0) {
-            return false;
-        }
-    }
-    return true;
 }
 
 bool normalizedNfc(std::string_view s) {
@@ -163,7 +144,7 @@ Text::Text(std::string bytes) {
         rep->validUtf8 = true;
         rep->nfc = true;
     } else {
-        rep->validUtf8 = validUtf8(bytes);
+        rep->validUtf8 = platform::isValidUtf8(bytes);
         rep->nfc = rep->validUtf8 && normalizedNfc(bytes);
     }
     rep->bytes = std::move(bytes);
@@ -198,6 +179,36 @@ bool operator==(const Text& a, const Text& b) {
         left.consume(n);
         right.consume(n);
     }
+}
+
+bool isAscii(std::string_view s) {
+    // Eight bytes at a time; whole texts go through here.
+    std::uint64_t any = 0;
+    std::size_t i = 0;
+    for (; i + 32 <= s.size(); i += 32) {
+        std::array<std::uint64_t, 4> words{};
+        std::memcpy(words.data(), s.data() + i, sizeof words);
+        any |= words[0] | words[1] | words[2] | words[3];
+        if ((any & 0x8080808080808080ULL) != 0) {
+            return false;
+        }
+    }
+    for (; i < s.size(); ++i) {
+        any |= static_cast<unsigned char>(s[i]);
+    }
+    return (any & 0x8080808080808080ULL) == 0;
+}
+
+bool isValidUtf8(std::string_view s) {
+    std::size_t i = 0;
+    while (i < s.size()) {
+        if (static_cast<unsigned char>(s[i]) < 0x80) {
+            ++i;
+        } else if (decodeUtf8(s, i) < 0) {
+            return false;
+        }
+    }
+    return true;
 }
 
 std::int32_t decodeUtf8(std::string_view s, std::size_t& pos) {
@@ -267,7 +278,7 @@ std::string_view trimSpacesAndTabs(std::string_view utf8) {
 }
 
 std::string toNfc(std::string_view utf8) {
-    if (isAscii(utf8) || !validUtf8(utf8)) {
+    if (isAscii(utf8) || !isValidUtf8(utf8)) {
         return std::string(utf8);
     }
     std::string out;

@@ -53,6 +53,10 @@ class Text {
 // Removes leading and trailing spaces and tabs (isSpaceOrTab).
 [[nodiscard]] std::string_view trimSpacesAndTabs(std::string_view utf8);
 
+[[nodiscard]] bool isAscii(std::string_view bytes);
+// Well-formed UTF-8: no overlong forms, surrogates or truncated sequences.
+[[nodiscard]] bool isValidUtf8(std::string_view bytes);
+
 // Decodes the code point at `pos` and moves past it. A malformed sequence
 // (overlong, surrogate, truncated, out of range) gives -1 and skips one byte.
 [[nodiscard]] std::int32_t decodeUtf8(std::string_view s, std::size_t& pos);

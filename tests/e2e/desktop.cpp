@@ -1,11 +1,12 @@
 #include "e2e/desktop.h"
 
 #include <QCoreApplication>
-#include <QElapsedTimer>
 #include <QRegularExpression>
 #include <QThread>
 #include <algorithm>
 #include <climits>
+
+#include "support/event_loop.h"
 
 namespace brimlet::e2e {
 
@@ -21,35 +22,12 @@ void EndToEndTest::copyAndSettle(const QByteArray& text) {
 }
 
 bool waitFor(const std::function<bool()>& done, std::chrono::milliseconds timeout) {
-    QElapsedTimer clock;
-    clock.start();
-    while (!done()) {
-        if (clock.elapsed() > timeout.count()) {
-            return false;
-        }
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-        QThread::msleep(20);
-    }
-    return true;
+    return testing::pumpUntil(done, timeout);
 }
 
 QByteArray run(const QString& program, const QStringList& arguments, const QByteArray& input,
                std::chrono::milliseconds timeout) {
-    QProcess process;
-    process.start(program, arguments);
-    if (!process.waitForStarted(5000)) {
-        return {};
-    }
-    if (!input.isNull()) {
-        process.write(input);
-    }
-    process.closeWriteChannel();
-    waitFor([&] { return process.state() == QProcess::NotRunning; }, timeout);
-    if (process.state() != QProcess::NotRunning) {
-        process.kill();
-        process.waitForFinished(1000);
-    }
-    return process.readAllStandardOutput();
+    return testing::runPumping(program, arguments, input, timeout);
 }
 
 void xdotool(const QStringList& arguments) {
@@ -91,6 +69,58 @@ SessionBus::~SessionBus() {
         daemon_.kill();
         daemon_.waitForFinished(1000);
     }
+}
+
+namespace {
+
+void stop(QProcess& process) {
+    if (process.state() == QProcess::NotRunning) {
+        return;
+    }
+    process.terminate();
+    if (!process.waitForFinished(2000)) {
+        process.kill();
+        process.waitForFinished(1000);
+    }
+}
+
+}  // namespace
+
+PrivateDisplay::PrivateDisplay() {
+    // Xvfb picks a free display and tells its number on the given descriptor.
+    server_.start(
+        "Xvfb", {"-displayfd", "1", "-screen", "0", "1280x800x24", "-nolisten", "tcp", "-noreset"});
+    if (!server_.waitForStarted(5000)) {
+        return;
+    }
+    waitFor([&] { return server_.canReadLine() || server_.state() == QProcess::NotRunning; }, 10s);
+    const QString number = QString::fromUtf8(server_.readLine()).trimmed();
+    if (!number.isEmpty()) {
+        name_ = ":" + number;
+    }
+}
+
+PrivateDisplay::~PrivateDisplay() {
+    stop(trayHost_);
+    stop(server_);
+}
+
+bool PrivateDisplay::startTrayHost() {
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("DISPLAY", name_);
+    trayHost_.setProcessEnvironment(env);
+    trayHost_.start(
+        "trayer", {"--edge", "top", "--align", "right", "--widthtype", "request", "--height", "24",
+                   "--SetDockType", "true", "--transparent", "false"});
+    return trayHost_.waitForStarted(5000);
+}
+
+UseDisplay::UseDisplay(const QString& display) : previous_(qgetenv("DISPLAY")) {
+    qputenv("DISPLAY", display.toUtf8());
+}
+
+UseDisplay::~UseDisplay() {
+    qputenv("DISPLAY", previous_);
 }
 
 BrimletProcess::BrimletProcess(const SessionBus& bus) : bus_(bus) {}

@@ -6,6 +6,7 @@
 #include <QProcess>
 #include <QString>
 #include <QStringList>
+#include <QTimer>
 #include <chrono>
 #include <cstdlib>
 #include <functional>
@@ -28,15 +29,19 @@ inline bool useTestDisplay() {
 }
 
 // Runs the event loop until `done` holds or `timeout` passes; true if it held.
+// Sleeps between events rather than spinning; a short timer wakes it to look
+// at `done` again.
 inline bool pumpUntil(const std::function<bool()>& done,
                       std::chrono::milliseconds timeout = std::chrono::milliseconds(2000)) {
     QElapsedTimer clock;
     clock.start();
+    QTimer wake;
+    wake.start(10);
     while (!done()) {
         if (clock.elapsed() > timeout.count()) {
             return false;
         }
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
     }
     return true;
 }
