@@ -84,6 +84,39 @@ class BrimletProcess {
     QByteArray stderr_;
 };
 
+// An X server of this test's own, for what the shared test display cannot
+// show: a desktop without a tray host, and one that starts later. Ends
+// everything it started.
+class PrivateDisplay {
+  public:
+    PrivateDisplay();
+    ~PrivateDisplay();
+    PrivateDisplay(const PrivateDisplay&) = delete;
+    PrivateDisplay& operator=(const PrivateDisplay&) = delete;
+
+    // ":N" once the server runs; empty if it did not start.
+    [[nodiscard]] const QString& name() const { return name_; }
+    bool startTrayHost();
+
+  private:
+    QProcess server_;
+    QProcess trayHost_;
+    QString name_;
+};
+
+// Points this process, and the programs it starts from now on (Brimlet,
+// xdotool, xclip), at another display while it lives.
+class UseDisplay {
+  public:
+    explicit UseDisplay(const QString& display);
+    ~UseDisplay();
+    UseDisplay(const UseDisplay&) = delete;
+    UseDisplay& operator=(const UseDisplay&) = delete;
+
+  private:
+    QByteArray previous_;
+};
+
 // Skips unless the private test display with a tray host is there.
 class EndToEndTest : public ::testing::Test {
   protected:
