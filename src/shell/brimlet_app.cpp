@@ -4,8 +4,10 @@
 #include <QPainter>
 #include <QPainterPath>
 #include <QPixmap>
+#include <cstdio>
 
 #include "panel/shelf_view.h"
+#include "platform/instance/single_instance.h"
 #include "platform/system.h"
 #include "platform/ui/application.h"
 
@@ -13,10 +15,39 @@ namespace brimlet {
 
 int BrimletApp::main(int argc, char** argv) {
     platform::ui::Application application(argc, argv);
+    // Before the store and the icon exist: a second Brimlet on the same
+    // display would poll the same clipboard beside the first.
+    platform::SingleInstance instance(platform::currentInstanceServerName());
+    switch (instance.claim()) {
+        case platform::SingleInstance::Role::HandedOff:
+            return 0;
+        case platform::SingleInstance::Role::Unreachable:
+            std::fputs(
+                "brimlet: another Brimlet runs on this display but does not answer; "
+                "end it before starting a new one.\n",
+                stderr);
+            return 1;
+        case platform::SingleInstance::Role::Primary:
+        case platform::SingleInstance::Role::Alone:
+            break;
+    }
     BrimletApp app;
     const auto scene = app.body();
+    if (!platform::ui::MenuBarExtra::trayHostAvailable()) {
+        std::fputs(noTrayHostMessage(platform::ui::MenuBarExtra::docksWhenTrayHostStarts()),
+                   stderr);
+    }
+    instance.onOpenRequested([&scene] { scene->openPanel(); });
     application.onLaunched([&app] { app.delegate().applicationDidFinishLaunching(); });
     return application.run();
+}
+
+const char* noTrayHostMessage(bool docksLater) {
+    return docksLater ? "brimlet: no system tray is available; the Brimlet icon will appear as "
+                        "soon as one starts, and until then running brimlet again opens its "
+                        "panel.\n"
+                      : "brimlet: no system tray is available, so Brimlet shows no icon; running "
+                        "brimlet again opens its panel.\n";
 }
 
 std::unique_ptr<platform::ui::MenuBarExtra> BrimletApp::body() const {

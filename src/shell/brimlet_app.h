@@ -12,8 +12,9 @@ namespace brimlet {
 
 class BrimletApp {
   public:
-    // The application routine: builds the app and its scene, installs the
-    // delegate, runs the event loop, and returns the exit status.
+    // The application routine: hands over to a Brimlet already running on
+    // this display, or builds the app and its scene, installs the delegate,
+    // runs the event loop, and returns the exit status.
     static int main(int argc, char** argv);
 
     BrimletApp() = default;
@@ -29,5 +30,8 @@ class BrimletApp {
 
 // The paperclip of the tray item; painted when the SVG cannot be loaded.
 [[nodiscard]] QIcon paperclipIcon();
+// The one line said on standard error when no tray host takes the icon at
+// start; `docksLater` when the icon will dock once a tray host starts.
+[[nodiscard]] const char* noTrayHostMessage(bool docksLater);
 
 }  // namespace brimlet

@@ -1,9 +1,12 @@
 #include <gtest/gtest.h>
 
+#include <QCursor>
+#include <QGuiApplication>
 #include <QImage>
 #include <QLineEdit>
 #include <QPointer>
 #include <QProcess>
+#include <QScreen>
 #include <QSystemTrayIcon>
 #include <QtTest/QTest>
 
@@ -57,6 +60,43 @@ TEST(TrayScene, WorksWithoutATrayHostAndOpensAFreshPanelEachTime) {
 
     QTest::keyClick(&scene->panel(), Qt::Key_Escape);
     EXPECT_FALSE(scene->panel().isVisible());
+}
+
+TEST(TrayScene, ALaterStartOpensThePanelWithoutAnIcon) {
+    ASSERT_FALSE(platform::ui::MenuBarExtra::trayHostAvailable());
+    const BrimletApp app;
+    const auto scene = app.body();
+    auto& panel = scene->panel();
+
+    scene->openPanel();
+    ASSERT_TRUE(panel.isVisible());
+    const QScreen* screen = QGuiApplication::screenAt(QCursor::pos());
+    ASSERT_NE(screen, nullptr);
+    EXPECT_EQ(panel.geometry().topRight(), screen->availableGeometry().topRight());
+    auto* search = panel.content()->findChild<QLineEdit*>("search");
+    ASSERT_NE(search, nullptr);
+    search->setText("typed");
+
+    // Asking again leaves it open, with what was typed.
+    scene->openPanel();
+    EXPECT_TRUE(panel.isVisible());
+    EXPECT_EQ(panel.content()->findChild<QLineEdit*>("search")->text(), "typed");
+
+    // Unlike a click on the icon, a request right after closing opens it.
+    panel.close();
+    scene->openPanel();
+    EXPECT_TRUE(panel.isVisible());
+    panel.close();
+}
+
+TEST(TrayScene, SaysInOneLineThatThereIsNoTray) {
+    for (const bool docksLater : {true, false}) {
+        const QString message = QString::fromUtf8(noTrayHostMessage(docksLater));
+        EXPECT_TRUE(message.startsWith("brimlet: no system tray is available"))
+            << message.toStdString();
+        EXPECT_EQ(message.count('\n'), 1);
+        EXPECT_TRUE(message.endsWith(".\n"));
+    }
 }
 
 TEST(TrayScene, PaperclipIconDrawsSomething) {

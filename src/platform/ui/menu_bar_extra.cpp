@@ -90,7 +90,8 @@ MenuBarExtra::MenuBarExtra(const QString& title, const QIcon& icon, QSize panelS
                     togglePanel();
                 }
             });
-    // Without a tray host the icon stays hidden; nothing else depends on it.
+    // Without a tray host the icon stays hidden until one appears; the panel
+    // can still be opened (openPanel) and the history is kept meanwhile.
     tray_->show();
 }
 
@@ -104,6 +105,28 @@ void MenuBarExtra::togglePanel() {
     if (panel_.msSinceClosed() < kReopenGuardMs) {
         return;
     }
+    showPanel();
+}
+
+void MenuBarExtra::openPanel() {
+    if (panel_.isVisible()) {
+        panel_.raise();
+        panel_.activateWindow();
+        return;
+    }
+    showPanel();
+}
+
+bool MenuBarExtra::trayHostAvailable() {
+    return QSystemTrayIcon::isSystemTrayAvailable();
+}
+
+bool MenuBarExtra::docksWhenTrayHostStarts() {
+    // Qt's X11 icon watches for a tray manager and docks when one appears.
+    return QGuiApplication::platformName() == QLatin1String("xcb");
+}
+
+void MenuBarExtra::showPanel() {
     const QRect icon = tray_->geometry();
     const QRect available =
         availableGeometryAround(icon.isValid() ? icon.center() : QCursor::pos());

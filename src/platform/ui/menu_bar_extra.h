@@ -44,10 +44,21 @@ class MenuBarExtra final : public QObject {
 
     // Opens the panel, or closes it when it is open.
     void togglePanel();
+    // Opens the panel, or brings it forward when it is open. Without a docked
+    // icon it goes to the top-right corner of the screen under the pointer.
+    void openPanel();
     [[nodiscard]] PanelWindow& panel() { return panel_; }
     [[nodiscard]] QSystemTrayIcon& trayIcon() { return *tray_; }
 
+    // Whether a tray host can take the icon now.
+    [[nodiscard]] static bool trayHostAvailable();
+    // Whether the icon docks by itself once a tray host starts later (X11's
+    // trays; the StatusNotifier kind is looked for only at start).
+    [[nodiscard]] static bool docksWhenTrayHostStarts();
+
   private:
+    void showPanel();
+
     QSystemTrayIcon* tray_;
     PanelWindow panel_;
     std::function<QWidget*()> content_;

@@ -1,0 +1,76 @@
+// One Brimlet per user and desktop session. A later start asks the running
+// one, over a local socket, to open its panel, and ends; it never polls the
+// clipboard beside it.
+#pragma once
+
+#include <QByteArray>
+#include <QByteArrayView>
+#include <QString>
+#include <functional>
+#include <memory>
+
+class QLocalServer;
+class QLocalSocket;
+
+namespace brimlet::platform {
+
+enum class InstanceRequest { None, OpenPanel };
+
+// What one whole message from a later start asks for: "open" or "show",
+// with or without a line end. Anything else asks for nothing.
+[[nodiscard]] InstanceRequest parseInstanceRequest(QByteArrayView message);
+// The message a later start sends.
+[[nodiscard]] QByteArray openPanelMessage();
+
+// The desktop session a process belongs to, as a piece of a file name: the
+// X display without its screen (":0", ":0.0" and "unix:0" are one display),
+// the Wayland socket, or else the platform's name.
+[[nodiscard]] QString sessionKey(const QString& platform, const QString& display);
+
+// Where the running instance listens: a socket named after the user and the
+// session, in `runtimeDir` (XDG_RUNTIME_DIR) when that is usable, otherwise
+// in `tempDir`.
+[[nodiscard]] QString instanceServerName(unsigned uid, const QString& session,
+                                         const QString& runtimeDir, const QString& tempDir);
+
+// The name for this process: its user, the display Qt opened and
+// XDG_RUNTIME_DIR. Needs the application object.
+[[nodiscard]] QString currentInstanceServerName();
+
+class SingleInstance final {
+  public:
+    enum class Role {
+        // No other instance runs: this one listens for later starts.
+        Primary,
+        // Another instance runs and was asked to open its panel.
+        HandedOff,
+        // Another instance holds the socket but does not answer.
+        Unreachable,
+        // The socket cannot be made (a foreign or unwritable place); this
+        // one runs unguarded rather than not at all.
+        Alone,
+    };
+
+    explicit SingleInstance(QString serverName);
+    SingleInstance(const SingleInstance&) = delete;
+    SingleInstance& operator=(const SingleInstance&) = delete;
+    ~SingleInstance();
+
+    // Decides once, before anything else of the application is made.
+    Role claim();
+    // Called on the GUI thread for each later start that asks for the panel.
+    void onOpenRequested(std::function<void()> handler);
+    [[nodiscard]] const QString& serverName() const { return name_; }
+
+  private:
+    bool listen();
+    void serve(QLocalSocket* socket);
+
+    QString name_;
+    std::function<void()> openRequested_;
+    int clients_ = 0;
+    // Last, so that its sockets go while the members above still exist.
+    std::unique_ptr<QLocalServer> server_;
+};
+
+}  // namespace brimlet::platform
