@@ -1,0 +1,218 @@
+// Resident memory of the running application: idle with an empty history,
+// and holding 50 entries of 1 MB, beside a bare Qt program that shows only a
+// tray icon. All on a private Xvfb with a tray host (trayer), so that every
+// program docks its icon as on a desktop, and no other Brimlet shares the
+// display. The figures are counters (kB): VmRSS, and Pss where readable.
+#include <benchmark/benchmark.h>
+
+#include <csignal>
+#include <cstdio>
+#include <fstream>
+#include <optional>
+#include <random>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "bench_processes.h"
+
+namespace brimlet {
+namespace {
+
+using namespace std::chrono_literals;
+using bench::Clock;
+
+constexpr auto kSettle = 4s;
+constexpr std::size_t kEntries = 50;
+constexpr std::size_t kEntryBytes = std::size_t{1} << 20;
+constexpr auto kCopyGap = 150ms;
+// Copies faster than the poll wait their turn, one per period.
+constexpr auto kPollPeriod = 500ms;
+constexpr auto kFillMargin = 5s;
+
+// The value in kB of the line `key` of a /proc file, if there is one.
+std::optional<long> procField(const std::string& path, const std::string& key) {
+    std::ifstream file(path);
+    std::string line;
+    while (std::getline(file, line)) {
+        if (line.compare(0, key.size(), key) == 0) {
+            std::istringstream fields(line.substr(key.size()));
+            long kb = 0;
+            if (fields >> kb) {
+                return kb;
+            }
+        }
+    }
+    return std::nullopt;
+}
+
+struct Footprint {
+    long rssKb = 0;
+    std::optional<long> pssKb;
+};
+
+std::optional<Footprint> footprint(pid_t pid) {
+    const std::string dir = "/proc/" + std::to_string(pid) + "/";
+    const auto rss = procField(dir + "status", "VmRSS:");
+    if (!rss) {
+        return std::nullopt;
+    }
+    return Footprint{*rss, procField(dir + "smaps_rollup", "Pss:")};
+}
+
+// The private desktop: the display and its tray host, for the whole run.
+class Desktop {
+  public:
+    Desktop() {
+        if (server_.display().empty()) {
+            return;
+        }
+        environment_ = bench::environmentWith({
+            {"DISPLAY", server_.display()},
+            {"QT_QPA_PLATFORM", std::string("xcb")},
+            {"WAYLAND_DISPLAY", std::nullopt},
+            // No session bus: icons go to the XEmbed tray host, never to a
+            // status-notifier watcher on someone else's bus.
+            {"DBUS_SESSION_BUS_ADDRESS", std::nullopt},
+        });
+        trayHost_ =
+            bench::spawn({"trayer", "--edge", "top", "--align", "right", "--widthtype", "request",
+                          "--height", "24", "--SetDockType", "true", "--transparent", "false"},
+                         {.environment = &environment_})
+                .pid;
+        std::this_thread::sleep_for(1s);
+    }
+    ~Desktop() {
+        bench::stop(app_);
+        bench::stop(trayHost_);
+    }
+    Desktop(const Desktop&) = delete;
+    Desktop& operator=(const Desktop&) = delete;
+
+    [[nodiscard]] bool ready() const { return trayHost_ > 0 && !bench::reaped(trayHost_); }
+    [[nodiscard]] const std::vector<std::string>& environment() const { return environment_; }
+
+    pid_t start(const std::string& program) {
+        const pid_t pid = bench::spawn({program}, {.environment = &environment_}).pid;
+        std::this_thread::sleep_for(kSettle);
+        return pid;
+    }
+
+    // The application, started on first use and kept for the later cases.
+    pid_t app() {
+        if (app_ <= 0 || bench::reaped(app_)) {
+            app_ = start(BRIMLET_BINARY);
+        }
+        return app_;
+    }
+
+  private:
+    bench::XServer server_;
+    std::vector<std::string> environment_;
+    pid_t trayHost_ = -1;
+    pid_t app_ = -1;
+};
+Desktop* gDesktop = nullptr;
+
+bool report(benchmark::State& state, pid_t pid) {
+    const auto figures = pid > 0 && !bench::reaped(pid) ? footprint(pid) : std::nullopt;
+    if (!figures) {
+        state.SkipWithError("the program is not running");
+        return false;
+    }
+    state.counters["rss_kb"] = static_cast<double>(figures->rssKb);
+    if (figures->pssKb) {
+        state.counters["pss_kb"] = static_cast<double>(*figures->pssKb);
+    }
+    return true;
+}
+
+void BM_TrayIconOnly(benchmark::State& state) {
+    for (auto _ : state) {
+        const pid_t pid = gDesktop->start(BRIMLET_TRAY_ONLY);
+        report(state, pid);
+        bench::stop(pid);
+    }
+}
+BENCHMARK(BM_TrayIconOnly)->Iterations(1)->Unit(benchmark::kSecond);
+
+void BM_BrimletIdleEmpty(benchmark::State& state) {
+    for (auto _ : state) {
+        report(state, gDesktop->app());
+    }
+}
+BENCHMARK(BM_BrimletIdleEmpty)->Iterations(1)->Unit(benchmark::kSecond);
+
+// Distinct prose of `size` bytes.
+std::string text(std::size_t size, unsigned seed) {
+    static const char* const words[] = {"the",   "history", "keeps", "every", "text",  "copied",
+                                        "from",  "other",   "panel", "shows", "clip",  "board",
+                                        "timer", "fires",   "store", "value", "window"};
+    std::mt19937 random(seed);
+    std::string out = "entry " + std::to_string(seed) + ":";
+    out.reserve(size + 16);
+    while (out.size() < size) {
+        out += ' ';
+        out += words[random() % std::size(words)];
+    }
+    out.resize(size);
+    return out;
+}
+
+void BM_BrimletHolding50x1MB(benchmark::State& state) {
+    for (auto _ : state) {
+        const pid_t app = gDesktop->app();
+        const auto before = footprint(app);
+        const Clock::time_point first = Clock::now();
+        std::vector<pid_t> xclips;
+        for (unsigned i = 0; i < kEntries; ++i) {
+            const std::string bytes = text(kEntryBytes, i + 1);
+            const bench::Spawned xclip =
+                bench::spawn({"xclip", "-selection", "clipboard", "-quiet"},
+                             {.pipeStdin = true, .environment = &gDesktop->environment()});
+            if (xclip.pid > 0) {
+                bench::writeAll(xclip.stdinFd, bytes);
+                close(xclip.stdinFd);
+                xclips.push_back(xclip.pid);
+            }
+            std::this_thread::sleep_for(kCopyGap);
+        }
+        std::this_thread::sleep_until(first + kEntries * kPollPeriod + kFillMargin);
+        const bool measured = report(state, app);
+        for (const pid_t pid : xclips) {
+            bench::stop(pid);
+        }
+        if (!measured || !before) {
+            break;
+        }
+        const long grownKb = footprint(app).value_or(*before).rssKb - before->rssKb;
+        state.counters["rss_growth_kb"] = static_cast<double>(grownKb);
+        // The texts alone are 50 MB; less growth means copies went missing.
+        if (grownKb < static_cast<long>(kEntries * kEntryBytes / 1024)) {
+            state.SkipWithError("the history did not take in 50 MB of texts");
+        }
+    }
+}
+BENCHMARK(BM_BrimletHolding50x1MB)->Iterations(1)->Unit(benchmark::kSecond);
+
+}  // namespace
+}  // namespace brimlet
+
+int main(int argc, char** argv) {
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv)) {
+        return 1;
+    }
+    std::signal(SIGPIPE, SIG_IGN);
+    brimlet::Desktop desktop;
+    if (!desktop.ready()) {
+        std::fputs("bench_memory: Xvfb or trayer did not start\n", stderr);
+        return 1;
+    }
+    brimlet::gDesktop = &desktop;
+    benchmark::RunSpecifiedBenchmarks();
+    brimlet::gDesktop = nullptr;
+    benchmark::Shutdown();
+    return 0;
+}

@@ -1,0 +1,172 @@
+// The panel's share of one copy: a shown ShelfView on a full history, one
+// more distinct text copied, the poll, the capture, the queued rebuild, and
+// the layout and painting that follow. Entries of 1 MB against entries of
+// 64 bytes tell what the size of the texts costs; a rebuild with the same
+// list tells what the rebuild costs without a new row.
+#include <benchmark/benchmark.h>
+
+#include <QApplication>
+#include <QEvent>
+#include <QWidget>
+#include <cstddef>
+#include <cstdlib>
+#include <memory>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "history/clip_store.h"
+#include "panel/item_row.h"
+#include "panel/shelf_view.h"
+#include "platform/fake/fake_pasteboard.h"
+#include "platform/fake/fake_scheduling.h"
+
+namespace brimlet {
+namespace {
+
+using platform::FakeMainExecutor;
+using platform::FakePasteboard;
+using platform::FakeTimerScheduler;
+
+// Prose of `size` bytes that differs from every other seed's from the start.
+platform::Text distinctText(std::size_t size, unsigned seed) {
+    static const std::vector<std::string> words = {
+        "the",   "history", "keeps",   "every", "text",   "copied", "from",  "other",
+        "panel", "shows",   "latest",  "entry", "search", "field",  "clip",  "board",
+        "timer", "fires",   "content", "moves", "store",  "value",  "window"};
+    std::mt19937 random(seed);
+    std::uniform_int_distribution<std::size_t> pick(0, words.size() - 1);
+    std::string out = "#" + std::to_string(seed) + " ";
+    out.reserve(size + 16);
+    while (out.size() < size) {
+        out += words[pick(random)];
+        out += (random() % 12 == 0) ? '\n' : ' ';
+    }
+    out.resize(size);
+    return platform::Text(std::move(out));
+}
+
+// Counts paint events of the panel's rows, to show that painting happened.
+class PaintCounter final : public QObject {
+  public:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() == QEvent::Paint && dynamic_cast<ItemRow*>(watched) != nullptr) {
+            ++rowPaints;
+        }
+        return false;
+    }
+    long rowPaints = 0;
+};
+
+// A shown panel on a store with a full history of distinct texts; one queue
+// runs the store's checks and the panel's rebuilds.
+class PanelRig {
+    FakePasteboard board_;
+    FakeTimerScheduler timers_;
+    FakeMainExecutor executor_;
+    std::vector<platform::Text> texts_;
+    std::size_t next_ = 0;
+
+  public:
+    explicit PanelRig(std::size_t entryBytes) {
+        // One text more than the history holds: cycling through them, each
+        // copy is new to the history.
+        for (unsigned i = 0; i <= kHistoryCapacity; ++i) {
+            texts_.push_back(distinctText(entryBytes, i + 1));
+        }
+        store = ClipStore::make({
+            .generalPasteboard = [this]() -> platform::Pasteboard& { return board_; },
+            .timers = &timers_,
+            .mainExecutor = &executor_,
+        });
+        store->start();
+        view = std::make_unique<ShelfView>(*store, executor_);
+        view->resize(ShelfView::kWidth, ShelfView::kHeight);
+        view->show();
+        settle();
+        for (std::size_t i = 0; i < kHistoryCapacity; ++i) {
+            copyNext();
+        }
+        QCoreApplication::instance()->installEventFilter(&paints);
+    }
+    ~PanelRig() { QCoreApplication::instance()->removeEventFilter(&paints); }
+    PanelRig(const PanelRig&) = delete;
+    PanelRig& operator=(const PanelRig&) = delete;
+
+    // Another program copies the next text; one poll later the panel shows it.
+    void copyNext() {
+        board_.copyFromOtherApp(texts_[next_]);
+        next_ = (next_ + 1) % texts_.size();
+        timers_.tick();
+        settle();
+    }
+
+    // Runs the queued checks and rebuilds, then lays out and paints.
+    void settle() {
+        executor_.runAll();
+        QCoreApplication::sendPostedEvents();
+        QCoreApplication::processEvents();
+    }
+
+    [[nodiscard]] const platform::Text& lastCopied() const {
+        return texts_[(next_ + texts_.size() - 1) % texts_.size()];
+    }
+
+    PaintCounter paints;
+    std::shared_ptr<ClipStore> store;
+    std::unique_ptr<ShelfView> view;
+};
+
+void reportPaints(benchmark::State& state, const PanelRig& rig) {
+    state.counters["row_paints_per_iter"] = benchmark::Counter(
+        static_cast<double>(rig.paints.rowPaints), benchmark::Counter::kAvgIterations);
+}
+
+void BM_PanelCopyAtCap(benchmark::State& state) {
+    PanelRig rig(static_cast<std::size_t>(state.range(0)));
+    for (auto _ : state) {
+        rig.copyNext();
+    }
+    const auto& items = rig.store->items();
+    if (items.size() != kHistoryCapacity ||
+        !items.front().text.sharesStorageWith(rig.lastCopied())) {
+        state.SkipWithError("the copy did not reach the top of a full history");
+    }
+    reportPaints(state, rig);
+}
+BENCHMARK(BM_PanelCopyAtCap)
+    ->ArgName("entry_bytes")
+    ->Arg(64)
+    ->Arg(1 << 20)
+    ->Unit(benchmark::kMillisecond);
+
+void BM_PanelRebuildSameItems(benchmark::State& state) {
+    PanelRig rig(static_cast<std::size_t>(state.range(0)));
+    for (auto _ : state) {
+        rig.store->setItems(rig.store->items());
+        rig.settle();
+    }
+    reportPaints(state, rig);
+}
+BENCHMARK(BM_PanelRebuildSameItems)
+    ->ArgName("entry_bytes")
+    ->Arg(64)
+    ->Arg(1 << 20)
+    ->Unit(benchmark::kMillisecond);
+
+}  // namespace
+}  // namespace brimlet
+
+int main(int argc, char** argv) {
+    // Widgets without a desktop: the offscreen platform still lays out and
+    // paints into a backing store.
+    setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv)) {
+        return 1;
+    }
+    QApplication app(argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}
