@@ -32,6 +32,26 @@ QWidget* LazyStack::builtRow(const QByteArray& key) const {
     return nullptr;
 }
 
+QWidget* LazyStack::row(std::size_t index) {
+    if (index >= slots_.size()) {
+        return nullptr;
+    }
+    if (index >= built_) {
+        while (built_ <= index) {
+            build(slots_[built_]);
+            ++built_;
+        }
+        relayout();
+    }
+    return slots_[index].widget;
+}
+
+void LazyStack::scrollToRow(std::size_t index) {
+    if (QWidget* widget = row(index)) {
+        ensureWidgetVisible(widget, 0, 0);
+    }
+}
+
 void LazyStack::setRows(std::vector<Row> rows) {
     const int position = verticalScrollBar()->value();
 
@@ -72,7 +92,8 @@ void LazyStack::build(Slot& slot) {
     if (slot.widget == nullptr) {
         slot.widget = slot.make();
         slot.widget->setParent(content_);
-        slot.widget->show();
+        // Shown by `relayout`, once in place: shown anywhere else it could
+        // pass for being under the pointer.
     }
 }
 
@@ -107,6 +128,9 @@ void LazyStack::relayout() {
                 y += spacing_;
             }
             row->setGeometry(0, y, width, height);
+            if (row->isHidden()) {
+                row->show();
+            }
             y += height;
         }
         content_->resize(width, y);

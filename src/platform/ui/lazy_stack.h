@@ -28,6 +28,11 @@ class LazyStack final : public QScrollArea {
     // The widget of the row with `key`, or null while it is not built.
     [[nodiscard]] QWidget* builtRow(const QByteArray& key) const;
     [[nodiscard]] std::size_t builtCount() const { return built_; }
+    // The widget of the row at `index`, built now (with every row above it)
+    // if it was not yet; null past the end.
+    QWidget* row(std::size_t index);
+    // Scrolls the least distance that shows the row at `index` whole.
+    void scrollToRow(std::size_t index);
 
   protected:
     bool viewportEvent(QEvent* event) override;

@@ -27,6 +27,11 @@ void PlainButton::setBackground(const QColor& colour, qreal radius) {
     update();
 }
 
+void PlainButton::onPointerMoved(std::function<void()> handler) {
+    pointerMoved_ = std::move(handler);
+    setMouseTracking(pointerMoved_ != nullptr);
+}
+
 int PlainButton::heightForWidth(int width) const {
     const int inner = width - padding_.left() - padding_.right();
     return label_->heightForWidth(inner) + padding_.top() + padding_.bottom();
@@ -69,6 +74,13 @@ void PlainButton::leaveEvent(QEvent* event) {
     QAbstractButton::leaveEvent(event);
     if (hoverChanged_) {
         hoverChanged_(false);
+    }
+}
+
+void PlainButton::mouseMoveEvent(QMouseEvent* event) {
+    QAbstractButton::mouseMoveEvent(event);
+    if (pointerMoved_) {
+        pointerMoved_();
     }
 }
 

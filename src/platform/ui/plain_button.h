@@ -21,6 +21,10 @@ class PlainButton : public QAbstractButton {
 
     // Told true when the pointer enters the button and false when it leaves.
     void onHoverChanged(std::function<void(bool)> handler) { hoverChanged_ = std::move(handler); }
+    // Told each time the pointer moves over the button. Unlike an enter, which
+    // Qt also sends when a button appears under a pointer at rest, this comes
+    // only from the user moving the pointer.
+    void onPointerMoved(std::function<void()> handler);
 
     [[nodiscard]] bool hasHeightForWidth() const override { return true; }
     [[nodiscard]] int heightForWidth(int width) const override;
@@ -32,6 +36,7 @@ class PlainButton : public QAbstractButton {
     void resizeEvent(QResizeEvent* event) override;
     void enterEvent(QEnterEvent* event) override;
     void leaveEvent(QEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
 
   private:
     QWidget* label_;
@@ -39,6 +44,7 @@ class PlainButton : public QAbstractButton {
     QColor background_ = Qt::transparent;
     qreal radius_ = 0;
     std::function<void(bool)> hoverChanged_;
+    std::function<void()> pointerMoved_;
 };
 
 }  // namespace brimlet::platform::ui

@@ -1,5 +1,6 @@
 #include "platform/ui/views.h"
 
+#include <QAccessible>
 #include <QApplication>
 #include <QBoxLayout>
 #include <QFrame>
@@ -93,6 +94,13 @@ QFont captionFont() {
     const qreal size = font.pointSizeF() > 0 ? font.pointSizeF() : 9.0;
     font.setPointSizeF(std::max(7.0, size * 10.0 / 13.0));
     return font;
+}
+
+void announceAsFocused(QWidget* widget) {
+    if (widget != nullptr) {
+        QAccessibleEvent event(widget, QAccessible::Focus);
+        QAccessible::updateAccessibility(&event);
+    }
 }
 
 }  // namespace brimlet::platform::ui

@@ -46,4 +46,8 @@ QLabel* label(const QString& text, const QColor& colour);
 // The small font of captions and counts.
 [[nodiscard]] QFont captionFont();
 
+// Tells assistive technology that `widget` is now the one to read out, as
+// if it had the keyboard focus, which stays where it is.
+void announceAsFocused(QWidget* widget);
+
 }  // namespace brimlet::platform::ui
