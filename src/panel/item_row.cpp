@@ -23,7 +23,15 @@ ItemRow::ItemRow(ClipItem item, std::function<void()> action, QWidget* parent)
     // Screen readers get the entry's text, cut to a size they can take.
     setAccessibleName(ui::readableText(item_.text.bytes(), kAccessibleTextBytes));
     setBackground(ui::clearColor(), kCornerRadius);
-    onHoverChanged([this](bool inside) { setHovering(inside); });
+    onHoverChanged([this](bool inside) {
+        hovering_ = inside;
+        if (!inside) {
+            pointer(false);
+        }
+    });
+    // Lit by motion, not by enter: a row that scrolls or appears under a
+    // pointer at rest must not take the highlight from the keyboard.
+    onPointerMoved([this] { pointer(true); });
     connect(this, &QAbstractButton::clicked, this, [this] {
         if (action_) {
             action_();
@@ -31,10 +39,23 @@ ItemRow::ItemRow(ClipItem item, std::function<void()> action, QWidget* parent)
     });
 }
 
-void ItemRow::setHovering(bool hovering) {
-    hovering_ = hovering;
-    setBackground(hovering ? ui::withOpacity(ui::accentColor(), kHoverOpacity) : ui::clearColor(),
-                  kCornerRadius);
+void ItemRow::setHighlighted(bool highlighted) {
+    highlighted_ = highlighted;
+    setBackground(
+        highlighted ? ui::withOpacity(ui::accentColor(), kHoverOpacity) : ui::clearColor(),
+        kCornerRadius);
+}
+
+void ItemRow::onPointer(std::function<void(bool over)> handler) {
+    pointerHandler_ = std::move(handler);
+}
+
+void ItemRow::pointer(bool over) {
+    if (pointerHandler_) {
+        pointerHandler_(over);
+    } else if (highlighted_ != over) {
+        setHighlighted(over);
+    }
 }
 
 }  // namespace brimlet

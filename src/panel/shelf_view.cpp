@@ -1,10 +1,12 @@
 #include "panel/shelf_view.h"
 
 #include <QBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPointer>
 #include <QPushButton>
+#include <algorithm>
 
 #include "panel/item_row.h"
 #include "panel/search_filter.h"
@@ -16,6 +18,15 @@ namespace brimlet {
 
 namespace ui = platform::ui;
 
+namespace {
+
+QByteArray keyOf(const Uuid& id) {
+    const auto& bytes = id.bytes();
+    return {reinterpret_cast<const char*>(bytes.data()), static_cast<qsizetype>(bytes.size())};
+}
+
+}  // namespace
+
 ShelfView::ShelfView(ClipStore& store, platform::MainExecutor& executor, QWidget* parent)
     : QWidget(parent), store_(store), executor_(executor) {
     setFixedSize(kWidth, kHeight);
@@ -25,10 +36,16 @@ ShelfView::ShelfView(ClipStore& store, platform::MainExecutor& executor, QWidget
 
     search_ = ui::textField(tr("Search"), [this](const QString& text) {
         query_ = text;
+        // A new search starts again from its best match.
+        if (highlighted_ && highlightSource_ == Source::Keyboard) {
+            ui::announceAsFocused(search_);
+        }
+        highlighted_.reset();
         rebuild();
     });
     search_->setObjectName(QStringLiteral("search"));
     search_->setAccessibleName(tr("Search"));
+    search_->installEventFilter(this);
     stack->addWidget(search_);
 
     message_ = ui::label(QString(), ui::secondaryColor());
@@ -85,9 +102,108 @@ void ShelfView::storeWillChange() {
     });
 }
 
+bool ShelfView::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == search_ && event->type() == QEvent::KeyPress) {
+        const auto* key = static_cast<QKeyEvent*>(event);
+        // Keys on the keypad count as the same keys.
+        if ((key->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier) {
+            switch (key->key()) {
+                case Qt::Key_Down:
+                    moveHighlight(1);
+                    return true;
+                case Qt::Key_Up:
+                    moveHighlight(-1);
+                    return true;
+                case Qt::Key_Return:
+                case Qt::Key_Enter:
+                    // Held down, it would copy the same entry over and over.
+                    if (!key->isAutoRepeat()) {
+                        activate();
+                    }
+                    return true;
+                default:
+                    break;
+            }
+        }
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+std::optional<std::size_t> ShelfView::highlightedIndex() const {
+    if (!highlighted_) {
+        return std::nullopt;
+    }
+    const auto found = std::find_if(shown_.begin(), shown_.end(),
+                                    [&](const ClipItem& item) { return item.id == *highlighted_; });
+    if (found == shown_.end()) {
+        return std::nullopt;
+    }
+    return static_cast<std::size_t>(found - shown_.begin());
+}
+
+void ShelfView::moveHighlight(int step) {
+    if (shown_.empty()) {
+        return;
+    }
+    std::size_t next = 0;
+    if (const auto current = highlightedIndex()) {
+        next = step < 0 ? (*current > 0 ? *current - 1 : 0)
+                        : std::min(*current + 1, shown_.size() - 1);
+    }
+    // Builds the row first if it is further down than the rows built so far.
+    list_->scrollToRow(next);
+    setHighlight(shown_[next].id, Source::Keyboard);
+    ui::announceAsFocused(litRow_);
+}
+
+void ShelfView::activate() {
+    if (shown_.empty()) {
+        return;
+    }
+    // What a click on that row does; the rebuild it leads to comes later.
+    const ClipItem item = shown_[highlightedIndex().value_or(0)];
+    store_.copyBack(item);
+}
+
+void ShelfView::pointerOver(const Uuid& id, bool over) {
+    if (over) {
+        if (highlighted_ != id || highlightSource_ != Source::Pointer) {
+            setHighlight(id, Source::Pointer);
+        }
+    } else if (highlighted_ == id && highlightSource_ == Source::Pointer) {
+        // Only the pointer's own highlight goes with it; a row that the keys
+        // lit stays lit when a pointer at rest on it moves off.
+        setHighlight(std::nullopt, Source::Pointer);
+    }
+}
+
+void ShelfView::setHighlight(std::optional<Uuid> id, Source source) {
+    highlighted_ = id;
+    highlightSource_ = source;
+    paintHighlight();
+}
+
+void ShelfView::paintHighlight() {
+    ItemRow* row =
+        highlighted_ ? static_cast<ItemRow*>(list_->builtRow(keyOf(*highlighted_))) : nullptr;
+    if (litRow_ != row && litRow_ != nullptr) {
+        litRow_->setHighlighted(false);
+    }
+    litRow_ = row;
+    if (row != nullptr) {
+        row->setHighlighted(true);
+    }
+}
+
 void ShelfView::rebuild() {
     const std::vector<ClipItem>& items = store_.items();
-    const std::vector<ClipItem> shown = filtered();
+    shown_ = filtered();
+    const std::vector<ClipItem>& shown = shown_;
+    // The highlight follows its entry for as long as the entry is shown.
+    const std::optional<std::size_t> highlight = highlightedIndex();
+    if (!highlight) {
+        highlighted_.reset();
+    }
 
     if (shown.empty()) {
         message_->setText(items.empty() ? tr("Nothing copied yet") : tr("No matches"));
@@ -98,17 +214,23 @@ void ShelfView::rebuild() {
         std::vector<ui::LazyStack::Row> rows;
         rows.reserve(shown.size());
         for (const ClipItem& item : shown) {
-            const auto& id = item.id.bytes();
-            rows.push_back({QByteArray(reinterpret_cast<const char*>(id.data()),
-                                       static_cast<qsizetype>(id.size())),
-                            [this, item] {
-                                return new ItemRow(
-                                    item, [store = &store_, item] { store->copyBack(item); });
-                            }});
+            rows.push_back(
+                {keyOf(item.id), [this, item] {
+                     auto* row =
+                         new ItemRow(item, [store = &store_, item] { store->copyBack(item); });
+                     row->onPointer([this, id = item.id](bool over) { pointerOver(id, over); });
+                     return row;
+                 }});
         }
         message_->hide();
         list_->show();
         list_->setRows(std::move(rows));
+    }
+    // The highlighted row is built: the keys build the rows they go to, and
+    // a rebuild keeps every row that was built before.
+    paintHighlight();
+    if (highlight && highlightSource_ == Source::Keyboard) {
+        list_->scrollToRow(*highlight);
     }
 
     clearAll_->setEnabled(!items.empty());

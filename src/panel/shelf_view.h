@@ -1,10 +1,22 @@
 // The panel's content: a search field, the filtered history as rows (or a
 // message when there are none), and a footer with "Clear all", the count of
 // entries against the capacity, and "Quit".
+//
+// Keyboard: the search field keeps the focus. Up and Down move a highlight
+// through the rows (from none, either goes to the first row; they stop at
+// the first and the last), Return or Enter copies back the highlighted entry,
+// or the first when none is, and Esc is left to the window. The highlight is
+// the hover background, and there is only one: moving the pointer over a row
+// takes it there and moving off again clears it; a key moves it on from
+// wherever it is, and a row that the keys lit stays lit under a pointer that
+// does not move. It follows its entry through changes of the history, and
+// goes when the search text changes, so that Return takes the best match.
 #pragma once
 
+#include <QPointer>
 #include <QString>
 #include <QWidget>
+#include <optional>
 #include <vector>
 
 #include "history/clip_store.h"
@@ -21,6 +33,8 @@ namespace platform::ui {
 class LazyStack;
 }
 
+class ItemRow;
+
 class ShelfView final : public QWidget {
     Q_OBJECT
 
@@ -35,10 +49,26 @@ class ShelfView final : public QWidget {
     // time, so that a burst of changes leads to one rebuild.
     ShelfView(ClipStore& store, platform::MainExecutor& executor, QWidget* parent = nullptr);
 
+    // The entry that the highlight is on, if any.
+    [[nodiscard]] std::optional<Uuid> highlighted() const { return highlighted_; }
+
+  protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
   private:
+    enum class Source { Pointer, Keyboard };
+
     [[nodiscard]] std::vector<ClipItem> filtered() const;
     void storeWillChange();
     void rebuild();
+
+    [[nodiscard]] std::optional<std::size_t> highlightedIndex() const;
+    void moveHighlight(int step);
+    void activate();
+    void pointerOver(const Uuid& id, bool over);
+    void setHighlight(std::optional<Uuid> id, Source source);
+    // Lights the highlighted row, if it is built, and no other.
+    void paintHighlight();
 
     ClipStore& store_;
     platform::MainExecutor& executor_;
@@ -46,6 +76,11 @@ class ShelfView final : public QWidget {
     bool rebuildQueued_ = false;
 
     QString query_;
+    std::vector<ClipItem> shown_;
+    std::optional<Uuid> highlighted_;
+    Source highlightSource_ = Source::Keyboard;
+    QPointer<ItemRow> litRow_;
+
     QLineEdit* search_;
     QLabel* message_;
     platform::ui::LazyStack* list_;

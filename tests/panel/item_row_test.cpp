@@ -113,5 +113,24 @@ TEST_F(ItemRowTest, ClickLeavesHoverAndKeyboardFocusAlone) {
     EXPECT_TRUE(field->hasFocus());
 }
 
+TEST_F(ItemRowTest, WithAPointerHandlerTheHandlerDecidesTheHighlight) {
+    std::vector<bool> told;
+    rows[0]->onPointer([&](bool over) { told.push_back(over); });
+    QTest::mouseMove(&window, rows[0]->geometry().center());
+    QTest::mouseMove(&window, rows[0]->geometry().center() + QPoint(4, 0));
+    EXPECT_TRUE(rows[0]->hovering());
+    EXPECT_FALSE(rows[0]->highlighted());
+    EXPECT_EQ(rows[0]->background().alpha(), 0);
+    QTest::mouseMove(&window, kOutside);
+    EXPECT_EQ(told, (std::vector<bool>{true, true, false}));
+
+    // Lit from outside, it looks exactly as under the pointer.
+    rows[0]->setHighlighted(true);
+    EXPECT_EQ(rows[0]->background(), hoverColour());
+    EXPECT_FALSE(rows[0]->hovering());
+    rows[0]->setHighlighted(false);
+    EXPECT_EQ(rows[0]->background().alpha(), 0);
+}
+
 }  // namespace
 }  // namespace brimlet
