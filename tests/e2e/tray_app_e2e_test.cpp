@@ -26,20 +26,23 @@ void saveScreenshot(const QRect& area, const QString& name) {
 using TrayApp = EndToEndTest;
 
 TEST_F(TrayApp, CopySearchPasteClearAndQuit) {
+    copyWithXclip("on the clipboard at start");  // whatever an earlier test left goes
     SessionBus bus;
     BrimletProcess app(bus);
     ASSERT_TRUE(app.start());
     ASSERT_TRUE(app.waitForTrayIcon()) << "the tray icon never docked";
+    waitFor([] { return false; }, 700ms);  // polling starts once launching is done
 
     copyAndSettle("apple pie");
     copyAndSettle("banana split");
     copyAndSettle("Apple juice");
 
     app.clickTrayIcon();
-    auto panel = app.waitForPanel([](const A11yNode& p) { return rowTexts(p).size() == 3; });
-    ASSERT_TRUE(panel) << "the panel did not open with three entries:\n" << app.describe();
-    EXPECT_EQ(rowTexts(*panel), (QStringList{"Apple juice", "banana split", "apple pie"}));
-    EXPECT_TRUE(labels(*panel).contains("3/50"));
+    auto panel = app.waitForPanel([](const A11yNode& p) { return rowTexts(p).size() == 4; });
+    ASSERT_TRUE(panel) << "the panel did not open with four entries:\n" << app.describe();
+    EXPECT_EQ(rowTexts(*panel), (QStringList{"Apple juice", "banana split", "apple pie",
+                                             "on the clipboard at start"}));
+    EXPECT_TRUE(labels(*panel).contains("4/50"));
     const A11yNode* field = panel->find("text", "Search");
     ASSERT_NE(field, nullptr);
     EXPECT_EQ(field->extents.size(), QSize(316, field->extents.height()));
@@ -70,7 +73,7 @@ TEST_F(TrayApp, CopySearchPasteClearAndQuit) {
     waitFor([] { return false; }, 1200ms);
     panel = app.panel();
     ASSERT_TRUE(panel);
-    EXPECT_TRUE(labels(*panel).contains("3/50"));
+    EXPECT_TRUE(labels(*panel).contains("4/50"));
 
     // "Clear all" empties the history and leaves the clipboard alone.
     const A11yNode* clear = panel->find("push button", "Clear all");
