@@ -157,11 +157,14 @@ void ShelfView::moveHighlight(int step) {
 }
 
 void ShelfView::activate() {
-    if (shown_.empty()) {
+    // Return in the search field itself runs nothing; it acts only on a row
+    // that the keys or the pointer picked out.
+    const auto index = highlightedIndex();
+    if (!index) {
         return;
     }
     // What a click on that row does; the rebuild it leads to comes later.
-    const ClipItem item = shown_[highlightedIndex().value_or(0)];
+    const ClipItem item = shown_[*index];
     store_.copyBack(item);
 }
 

@@ -4,13 +4,14 @@
 //
 // Keyboard: the search field keeps the focus. Up and Down move a highlight
 // through the rows (from none, either goes to the first row; they stop at
-// the first and the last), Return or Enter copies back the highlighted entry,
-// or the first when none is, and Esc is left to the window. The highlight is
+// the first and the last), Return or Enter copies back the highlighted entry
+// (with none highlighted it does nothing), and Esc is left to the window. The
+// highlight is
 // the hover background, and there is only one: moving the pointer over a row
 // takes it there and moving off again clears it; a key moves it on from
 // wherever it is, and a row that the keys lit stays lit under a pointer that
 // does not move. It follows its entry through changes of the history, and
-// goes when the search text changes, so that Return takes the best match.
+// goes when the search text changes.
 #pragma once
 
 #include <QPointer>

@@ -108,12 +108,17 @@ TEST_F(ShelfKeyboardTest, UpFromNoHighlightGoesToTheFirstRow) {
     EXPECT_EQ(lit(), Texts{"newer"});
 }
 
-TEST_F(ShelfKeyboardTest, ReturnCopiesBackTheHighlightedEntryOrElseTheFirst) {
+TEST_F(ShelfKeyboardTest, ReturnCopiesBackTheHighlightedEntryAndNothingElse) {
     copy("one");
     copy("two");
     copy("three");
     settle();
 
+    // Nothing picked out yet: Return in the field runs nothing.
+    press(Qt::Key_Return);
+    EXPECT_EQ(board.writes, 0);
+
+    pressTimes(Qt::Key_Down, 1);
     press(Qt::Key_Return);
     EXPECT_EQ(clipboard(), "three");
     EXPECT_EQ(board.writes, 1);
@@ -155,7 +160,7 @@ TEST_F(ShelfKeyboardTest, KeysDoNothingWithoutRows) {
     EXPECT_EQ(view->highlighted(), std::nullopt);
 }
 
-TEST_F(ShelfKeyboardTest, TypingGoesOnEditingTheSearchAndStartsFromTheBestMatch) {
+TEST_F(ShelfKeyboardTest, TypingGoesOnEditingTheSearchAndStartsFromTheTop) {
     copy("apple pie");
     copy("banana");
     copy("apple juice");
@@ -175,6 +180,9 @@ TEST_F(ShelfKeyboardTest, TypingGoesOnEditingTheSearchAndStartsFromTheBestMatch)
     ASSERT_EQ(lit(), Texts{"apple pie"});
     type("p");
     EXPECT_TRUE(lit().empty());
+    press(Qt::Key_Return);
+    EXPECT_EQ(board.writes, 0);
+    press(Qt::Key_Down);
     press(Qt::Key_Return);
     EXPECT_EQ(clipboard(), "apple juice");
 }
