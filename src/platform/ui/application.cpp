@@ -1,6 +1,7 @@
 #include "platform/ui/application.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QTimer>
 #include <QTranslator>
 #include <cstdlib>
@@ -10,15 +11,15 @@
 namespace brimlet::platform::ui {
 namespace {
 
+bool isSet(const char* name) {
+    const char* value = std::getenv(name);
+    return value != nullptr && *value != '\0';
+}
+
 std::unique_ptr<QApplication> makeApplication(int& argc, char** argv) {
     // Before the application exists, so its accessible root is ours.
     exposePopupsToAssistiveTechnology();
     return std::make_unique<QApplication>(argc, argv);
-}
-
-bool isSet(const char* name) {
-    const char* value = std::getenv(name);
-    return value != nullptr && *value != '\0';
 }
 
 }  // namespace
@@ -57,7 +58,29 @@ void Application::quit() {
     QCoreApplication::exit(0);
 }
 
+QString installedTranslationsDir() {
+#ifdef BRIMLET_TRANSLATIONS_FROM_BINDIR
+    // Relative to the program, so that an installed tree may be moved.
+    return QDir::cleanPath(QCoreApplication::applicationDirPath() + QLatin1Char('/') +
+                           QStringLiteral(BRIMLET_TRANSLATIONS_FROM_BINDIR));
+#else
+    return {};
+#endif
+}
+
 bool loadTranslations(QTranslator& translator, const QLocale& locale) {
+    return loadTranslations(
+        translator, locale,
+        QCoreApplication::instance() != nullptr ? installedTranslationsDir() : QString());
+}
+
+bool loadTranslations(QTranslator& translator, const QLocale& locale, const QString& installedDir) {
+    // The installed catalogues first, so that they can be updated on their
+    // own; the ones built into the program otherwise.
+    if (!installedDir.isEmpty() &&
+        translator.load(locale, QStringLiteral("brimlet"), QStringLiteral("_"), installedDir)) {
+        return true;
+    }
     return translator.load(locale, QStringLiteral("brimlet"), QStringLiteral("_"),
                            QStringLiteral(":/i18n"));
 }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <QLocale>
+#include <QString>
 #include <functional>
 #include <memory>
 
@@ -38,8 +39,14 @@ class Application {
     std::unique_ptr<QTranslator> translator_;
 };
 
-// Loads the catalogue for `locale` into `translator`; false when the locale
-// has none, in which case texts show as written.
+// Loads the catalogue for `locale` into `translator`, from the installed
+// translations when they have it, else from those built in; false when the
+// locale has none, in which case texts show as written.
 bool loadTranslations(QTranslator& translator, const QLocale& locale);
+// The same, looking in `installedDir` before the built-in ones.
+bool loadTranslations(QTranslator& translator, const QLocale& locale, const QString& installedDir);
+// Where an installed Brimlet keeps its translations (share/brimlet/
+// translations beside its bin/); empty when the build does not say.
+[[nodiscard]] QString installedTranslationsDir();
 
 }  // namespace brimlet::platform::ui
