@@ -17,6 +17,13 @@ bool isSet(const char* name) {
 }
 
 std::unique_ptr<QApplication> makeApplication(int& argc, char** argv) {
+    // Wayland shows the clipboard only to the focused window and places no
+    // window where the program asks; through XWayland Brimlet sees every
+    // copy the compositor passes on and puts its panel by the tray. Native
+    // Wayland stays as the fallback, and an explicit choice always wins.
+    if (!isSet("QT_QPA_PLATFORM") && isSet("WAYLAND_DISPLAY") && isSet("DISPLAY")) {
+        setenv("QT_QPA_PLATFORM", "xcb;wayland", 1);
+    }
     // Before the application exists, so its accessible root is ours.
     exposePopupsToAssistiveTechnology();
     return std::make_unique<QApplication>(argc, argv);
