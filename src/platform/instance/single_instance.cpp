@@ -187,7 +187,7 @@ SingleInstance::Role SingleInstance::claim() {
     // is recognised by its process id and taken over. Without the lock (no
     // permission, or a holder that never lets go) this goes on regardless.
     QLockFile lock(name_ + QStringLiteral(".lock"));
-    lock.tryLock(kLockWaitMs);
+    (void)lock.tryLock(kLockWaitMs);
     switch (askToOpenPanel(name_)) {
         case Answer::Delivered:
             return Role::HandedOff;

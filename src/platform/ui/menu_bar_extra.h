@@ -22,7 +22,7 @@ class PanelWindow final : public QWidget {
     explicit PanelWindow(QSize size);
     // Takes ownership of `content`.
     void open(QWidget* content, QPoint topLeft);
-    [[nodiscard]] QWidget* content() const { return content_; }
+    [[nodiscard]] QWidget* content() const { return content_.data(); }
     // Milliseconds since the panel last closed; large when it never did.
     [[nodiscard]] qint64 msSinceClosed() const;
 
