@@ -12,50 +12,38 @@
 namespace brimlet {
 namespace {
 
-using testing::pumpFor;
 using testing::pumpUntil;
-using testing::xclipCopy;
-using testing::xclipPaste;
 
-class QtClipboardTest : public ::testing::Test {
-  protected:
-    void SetUp() override {
-        if (QGuiApplication::platformName() != "xcb") {
-            GTEST_SKIP() << "needs the private test display (run tools/test-all)";
-        }
-        pasteboard = std::make_unique<platform::QtPasteboard>(QGuiApplication::clipboard());
-        store = ClipStore::make({
-            .generalPasteboard = [this]() -> platform::Pasteboard& { return *pasteboard; },
-            .timers = &timers,
-            .mainExecutor = &executor,
-        });
-        store->start();
+TEST(QtClipboardTest, CapturesCopiesAndCopiesBackWithoutRecapturing) {
+    if (QGuiApplication::platformName() != "xcb") {
+        GTEST_SKIP() << "needs the private test display (run tools/test-all)";
     }
-
-    bool newestIs(const std::string& text) const {
-        return !store->items().empty() && store->items().front().text.bytes() == text;
-    }
-
-    std::unique_ptr<platform::QtPasteboard> pasteboard;
+    platform::QtPasteboard pasteboard(QGuiApplication::clipboard());
     platform::QtTimerScheduler timers;
     platform::QtMainExecutor executor;
-    std::shared_ptr<ClipStore> store;
-};
+    const auto store = ClipStore::make({
+        .generalPasteboard = [&]() -> platform::Pasteboard& { return pasteboard; },
+        .timers = &timers,
+        .mainExecutor = &executor,
+    });
+    store->start();
+    const auto newestIs = [&](const std::string& text) {
+        return !store->items().empty() && store->items().front().text.bytes() == text;
+    };
 
-TEST_F(QtClipboardTest, CapturesCopiesAndCopiesBackWithoutRecapturing) {
-    xclipCopy("first from xclip");
+    testing::xclipCopy("first from xclip");
     ASSERT_TRUE(pumpUntil([&] { return newestIs("first from xclip"); }));
-    xclipCopy("second \xc3\xa9");
+    testing::xclipCopy("second \xc3\xa9");
     ASSERT_TRUE(pumpUntil([&] { return newestIs("second \xc3\xa9"); }));
 
     const ClipItem older = store->items()[1];
     store->copyBack(older);
-    EXPECT_EQ(xclipPaste(), QByteArray("first from xclip"));
+    EXPECT_EQ(testing::xclipPaste(), QByteArray("first from xclip"));
     const auto after = store->items();
-    const auto count = pasteboard->changeCount();
+    const auto count = pasteboard.changeCount();
     // Our own ownership must not come back as a change, nor as a new entry.
-    pumpFor(std::chrono::milliseconds(1200));
-    EXPECT_EQ(pasteboard->changeCount(), count);
+    testing::pumpFor(std::chrono::milliseconds(1200));
+    EXPECT_EQ(pasteboard.changeCount(), count);
     EXPECT_EQ(store->items(), after);
     EXPECT_EQ(store->items().front().id, older.id);
 }
