@@ -6,10 +6,9 @@
 #include <unistd.h>
 
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QLocalSocket>
-#include <QProcess>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QtTest/QTest>
 #include <cstring>
@@ -47,14 +46,8 @@ TEST(InstanceName, OneNamePerUserAndDisplay) {
          {QString("../../etc/passwd"), QString("/run/user/1000/wl-0"), QString(".hidden"),
           QString("a b\tc\nd"), QString::fromUtf8("wayland-\xC3\xA9"), QString(300, 'x')}) {
         const QString key = sessionKey("wayland", display);
-        EXPECT_FALSE(key.contains('/')) << key.toStdString();
-        EXPECT_FALSE(key.startsWith('.')) << key.toStdString();
-        EXPECT_LE(key.size(), 40) << key.toStdString();
-        for (const QChar c : key) {
-            EXPECT_TRUE((c.isLetterOrNumber() && c.unicode() < 128) || c == '-' || c == '_' ||
-                        c == '.')
-                << key.toStdString();
-        }
+        EXPECT_TRUE(QRegularExpression("^[A-Za-z0-9_-][A-Za-z0-9._-]{0,39}$").match(key).hasMatch())
+            << key.toStdString();
     }
     // Long names are shortened without running together.
     EXPECT_NE(sessionKey("wayland", QString(100, 'a') + "1"),
@@ -96,24 +89,7 @@ class SingleInstanceTest : public ::testing::Test {
     QTemporaryDir dir_;
 };
 
-TEST_F(SingleInstanceTest, ALaterStartHandsOverToTheRunningOne) {
-    SingleInstance first(name());
-    int requests = 0;
-    first.onOpenRequested([&] { ++requests; });
-    ASSERT_EQ(first.claim(), SingleInstance::Role::Primary);
-
-    {
-        SingleInstance second(name());
-        EXPECT_EQ(second.claim(), SingleInstance::Role::HandedOff);
-    }
-    EXPECT_TRUE(QTest::qWaitFor([&] { return requests == 1; }, 2000));
-
-    SingleInstance third(name());
-    EXPECT_EQ(third.claim(), SingleInstance::Role::HandedOff);
-    EXPECT_TRUE(QTest::qWaitFor([&] { return requests == 2; }, 2000));
-}
-
-TEST_F(SingleInstanceTest, TheSocketOfACrashedInstanceIsTakenOver) {
+TEST_F(SingleInstanceTest, LaterStartsHandOverEvenAfterACrashAndStrayClientsHoldNothingUp) {
     // What a killed instance leaves: a socket file that nobody listens on.
     const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
     ASSERT_GE(fd, 0);
@@ -129,107 +105,32 @@ TEST_F(SingleInstanceTest, TheSocketOfACrashedInstanceIsTakenOver) {
     int requests = 0;
     revived.onOpenRequested([&] { ++requests; });
     ASSERT_EQ(revived.claim(), SingleInstance::Role::Primary);
-    SingleInstance later(name());
-    EXPECT_EQ(later.claim(), SingleInstance::Role::HandedOff);
-    EXPECT_TRUE(QTest::qWaitFor([&] { return requests == 1; }, 2000));
-}
-
-TEST_F(SingleInstanceTest, StrayClientsAskForNothingAndHoldNothingUp) {
-    SingleInstance running(name());
-    int requests = 0;
-    running.onOpenRequested([&] { ++requests; });
-    ASSERT_EQ(running.claim(), SingleInstance::Role::Primary);
+    for (int later = 1; later <= 2; ++later) {
+        SingleInstance again(name());
+        EXPECT_EQ(again.claim(), SingleInstance::Role::HandedOff);
+        EXPECT_TRUE(QTest::qWaitFor([&] { return requests == later; }, 2000));
+    }
 
     // A client that connects and says nothing stays connected for a while...
     QLocalSocket silent;
     silent.connectToServer(name());
     ASSERT_TRUE(silent.waitForConnected(1000));
 
-    send("rm -rf /\n");
-    send("openopenopen\n");
     send(QByteArray(100000, 'o'));
     send(QByteArray("open\0", 5));
     QTest::qWait(200);
-    EXPECT_EQ(requests, 0);
+    EXPECT_EQ(requests, 2);
 
     // ...without keeping a real request waiting; a word without a line end
     // counts once the client closes.
     send("show");
-    EXPECT_TRUE(QTest::qWaitFor([&] { return requests == 1; }, 2000));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return requests == 3; }, 2000));
     EXPECT_EQ(silent.state(), QLocalSocket::ConnectedState);
 
     // ...and is dropped in the end.
     EXPECT_TRUE(
         QTest::qWaitFor([&] { return silent.state() == QLocalSocket::UnconnectedState; }, 5000));
-    EXPECT_EQ(requests, 1);
-}
-
-// The program itself, on Qt's offscreen platform (no tray there), in a
-// runtime directory of its own.
-class SecondStart : public ::testing::Test {
-  protected:
-    void SetUp() override {
-        environment_ = QProcessEnvironment::systemEnvironment();
-        environment_.insert("QT_QPA_PLATFORM", "offscreen");
-        environment_.insert("XDG_RUNTIME_DIR", runtime_.path());
-        environment_.remove("DISPLAY");
-        environment_.remove("WAYLAND_DISPLAY");
-    }
-
-    void start(QProcess& brimlet) const {
-        brimlet.setProcessEnvironment(environment_);
-        brimlet.start(BRIMLET_EXECUTABLE, {});
-        ASSERT_TRUE(brimlet.waitForStarted(5000));
-    }
-
-    // The running instance's socket, once it listens.
-    [[nodiscard]] bool listening() const {
-        return QFile::exists(instanceServerName(::getuid(), "offscreen", runtime_.path(), ""));
-    }
-
-    // A later start: ends with status 0 and nothing said.
-    void startAgainAndExpectHandOver() const {
-        QProcess later;
-        start(later);
-        ASSERT_TRUE(later.waitForFinished(5000));
-        EXPECT_EQ(later.exitStatus(), QProcess::NormalExit);
-        EXPECT_EQ(later.exitCode(), 0);
-        EXPECT_FALSE(later.readAllStandardError().contains("brimlet:"));
-    }
-
-    QTemporaryDir runtime_;
-    QProcessEnvironment environment_;
-};
-
-TEST_F(SecondStart, HandsOverAndEndsAndAKilledInstanceDoesNotBlockANewOne) {
-    QProcess first;
-    start(first);
-    QByteArray said;
-    const auto hasSaid = [&](QProcess& process) {
-        said += process.readAllStandardError();
-        return said.contains("brimlet: no system tray is available");
-    };
-    ASSERT_TRUE(QTest::qWaitFor([&] { return listening() && hasSaid(first); }, 10000));
-    startAgainAndExpectHandOver();
-    startAgainAndExpectHandOver();
-    EXPECT_EQ(first.state(), QProcess::Running);
-    // Without a tray it said so once, and keeps running.
-    hasSaid(first);
-    EXPECT_EQ(said.count("brimlet: no system tray is available"), 1) << said.toStdString();
-
-    first.kill();
-    ASSERT_TRUE(first.waitForFinished(5000));
-    ASSERT_TRUE(listening()) << "the killed instance's socket should still be there";
-
-    QProcess revived;
-    start(revived);
-    said.clear();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return hasSaid(revived); }, 10000));
-    EXPECT_EQ(revived.state(), QProcess::Running);
-    startAgainAndExpectHandOver();
-    EXPECT_EQ(revived.state(), QProcess::Running);
-    revived.kill();
-    revived.waitForFinished(5000);
+    EXPECT_EQ(requests, 3);
 }
 
 }  // namespace
