@@ -2,39 +2,37 @@
 
 #include <QDBusArgument>
 #include <QDBusInterface>
-#include <QDBusMetaType>
 #include <QDBusReply>
-
-namespace brimlet::e2e::detail {
-
-// An (owner, object path) pair, AT-SPI's reference to an accessible.
-struct ObjectRef {
-    QString service;
-    QDBusObjectPath path;
-};
-
-inline QDBusArgument& operator<<(QDBusArgument& argument, const ObjectRef& ref) {
-    argument.beginStructure();
-    argument << ref.service << ref.path;
-    argument.endStructure();
-    return argument;
-}
-
-inline const QDBusArgument& operator>>(const QDBusArgument& argument, ObjectRef& ref) {
-    argument.beginStructure();
-    argument >> ref.service >> ref.path;
-    argument.endStructure();
-    return argument;
-}
-
-}  // namespace brimlet::e2e::detail
-
-Q_DECLARE_METATYPE(brimlet::e2e::detail::ObjectRef)
+#include <algorithm>
+#include <array>
 
 namespace brimlet::e2e {
 namespace {
 
-using detail::ObjectRef;
+// An (owner, object path) pair, AT-SPI's reference to an accessible.
+struct ObjectRef {
+    QString service;
+    QString path;
+};
+
+// The references in a reply of signature a(so).
+std::vector<ObjectRef> refsIn(const QDBusMessage& reply) {
+    std::vector<ObjectRef> refs;
+    if (reply.arguments().isEmpty()) {
+        return refs;
+    }
+    const auto list = reply.arguments().first().value<QDBusArgument>();
+    list.beginArray();
+    while (!list.atEnd()) {
+        QDBusObjectPath path;
+        list.beginStructure();
+        list >> refs.emplace_back().service >> path;
+        list.endStructure();
+        refs.back().path = path.path();
+    }
+    list.endArray();
+    return refs;
+}
 
 // AT-SPI's state bits (atspi-constants.h).
 constexpr int kStateEnabled = 8;
@@ -62,7 +60,7 @@ QDBusConnection connectA11yBus(const QString& sessionBusAddress) {
 
 A11yNode readNode(const QDBusConnection& bus, const ObjectRef& ref, int depth) {
     A11yNode node;
-    QDBusInterface accessible(ref.service, ref.path.path(), kAccessible, bus);
+    QDBusInterface accessible(ref.service, ref.path, kAccessible, bus);
     node.name = accessible.property("Name").toString();
     node.role = QDBusReply<QString>(accessible.call("GetRoleName")).value();
 
@@ -79,33 +77,25 @@ A11yNode readNode(const QDBusConnection& bus, const ObjectRef& ref, int depth) {
         node.showing = has(kStateShowing);
     }
 
-    QDBusInterface component(ref.service, ref.path.path(), "org.a11y.atspi.Component", bus);
+    QDBusInterface component(ref.service, ref.path, "org.a11y.atspi.Component", bus);
     const QDBusMessage extents = component.call("GetExtents", uint(0));  // screen coordinates
     if (!extents.arguments().isEmpty()) {
-        int x = 0;
-        int y = 0;
-        int w = 0;
-        int h = 0;
+        std::array<int, 4> xywh{};
         const QDBusArgument rect = extents.arguments().first().value<QDBusArgument>();
         rect.beginStructure();
-        rect >> x >> y >> w >> h;
+        rect >> xywh[0] >> xywh[1] >> xywh[2] >> xywh[3];
         rect.endStructure();
-        node.extents = QRect(x, y, w, h);
+        node.extents = QRect(xywh[0], xywh[1], xywh[2], xywh[3]);
     }
     if (node.role == "text") {
-        QDBusInterface text(ref.service, ref.path.path(), "org.a11y.atspi.Text", bus);
+        QDBusInterface text(ref.service, ref.path, "org.a11y.atspi.Text", bus);
         node.text = QDBusReply<QString>(text.call("GetText", 0, -1)).value();
     }
 
     constexpr int kMaxDepth = 40;
     if (depth < kMaxDepth) {
-        const QDBusMessage reply = accessible.call("GetChildren");
-        if (!reply.arguments().isEmpty()) {
-            QList<ObjectRef> children;
-            reply.arguments().first().value<QDBusArgument>() >> children;
-            for (const auto& child : children) {
-                node.children.push_back(readNode(bus, child, depth + 1));
-            }
+        for (const auto& child : refsIn(accessible.call("GetChildren"))) {
+            node.children.push_back(readNode(bus, child, depth + 1));
         }
     }
     return node;
@@ -114,15 +104,10 @@ A11yNode readNode(const QDBusConnection& bus, const ObjectRef& ref, int depth) {
 }  // namespace
 
 const A11yNode* A11yNode::find(const QString& wantedRole, const QString& wantedName) const {
-    if (role == wantedRole && name == wantedName) {
-        return this;
-    }
-    for (const auto& child : children) {
-        if (const A11yNode* found = child.find(wantedRole, wantedName)) {
-            return found;
-        }
-    }
-    return nullptr;
+    const auto all = findAll(wantedRole);
+    const auto found = std::find_if(all.begin(), all.end(),
+                                    [&](const A11yNode* node) { return node->name == wantedName; });
+    return found == all.end() ? nullptr : *found;
 }
 
 std::string A11yNode::describe(int depth) const {
@@ -149,27 +134,18 @@ std::vector<const A11yNode*> A11yNode::findAll(const QString& wantedRole) const 
     return out;
 }
 
-A11yClient::A11yClient(const QString& sessionBusAddress) : bus_(connectA11yBus(sessionBusAddress)) {
-    qDBusRegisterMetaType<detail::ObjectRef>();
-    qDBusRegisterMetaType<QList<detail::ObjectRef>>();
-}
+A11yClient::A11yClient(const QString& sessionBusAddress)
+    : bus_(connectA11yBus(sessionBusAddress)) {}
 
 A11yClient::~A11yClient() {
     QDBusConnection::disconnectFromBus(bus_.name());
 }
 
 std::optional<A11yNode> A11yClient::application(const QString& appName) const {
-    const detail::ObjectRef root{"org.a11y.atspi.Registry",
-                                 QDBusObjectPath("/org/a11y/atspi/accessible/root")};
-    QDBusInterface desktop(root.service, root.path.path(), kAccessible, bus_);
-    const QDBusMessage reply = desktop.call("GetChildren");
-    if (reply.arguments().isEmpty()) {
-        return std::nullopt;
-    }
-    QList<detail::ObjectRef> apps;
-    reply.arguments().first().value<QDBusArgument>() >> apps;
-    for (const auto& app : apps) {
-        QDBusInterface accessible(app.service, app.path.path(), kAccessible, bus_);
+    QDBusInterface desktop("org.a11y.atspi.Registry", "/org/a11y/atspi/accessible/root",
+                           kAccessible, bus_);
+    for (const auto& app : refsIn(desktop.call("GetChildren"))) {
+        QDBusInterface accessible(app.service, app.path, kAccessible, bus_);
         if (accessible.property("Name").toString() == appName) {
             return readNode(bus_, app, 0);
         }

@@ -36,7 +36,6 @@ class A11yClient {
     A11yClient(const A11yClient&) = delete;
     A11yClient& operator=(const A11yClient&) = delete;
 
-    [[nodiscard]] bool connected() const { return bus_.isConnected(); }
     // The tree of the application called `appName`, if it is registered.
     [[nodiscard]] std::optional<A11yNode> application(const QString& appName) const;
 

@@ -1,12 +1,10 @@
 #include "e2e/desktop.h"
 
 #include <QCoreApplication>
-#include <QRegularExpression>
+#include <QMap>
 #include <QThread>
 #include <algorithm>
 #include <climits>
-
-#include "support/event_loop.h"
 
 namespace brimlet::e2e {
 
@@ -21,39 +19,18 @@ void EndToEndTest::copyAndSettle(const QByteArray& text) {
     waitFor([] { return false; }, 700ms);
 }
 
-bool waitFor(const std::function<bool()>& done, std::chrono::milliseconds timeout) {
-    return testing::pumpUntil(done, timeout);
-}
-
-QByteArray run(const QString& program, const QStringList& arguments, const QByteArray& input,
-               std::chrono::milliseconds timeout) {
-    return testing::runPumping(program, arguments, input, timeout);
-}
-
-void xdotool(const QStringList& arguments) {
-    run("xdotool", arguments);
-}
-
 void click(QPoint p) {
-    xdotool({"mousemove", QString::number(p.x()), QString::number(p.y())});
+    run("xdotool", {"mousemove", QString::number(p.x()), QString::number(p.y())});
     QThread::msleep(50);
-    xdotool({"click", "1"});
+    run("xdotool", {"click", "1"});
 }
 
 void typeText(const QString& text) {
-    xdotool({"type", "--delay", "20", text});
+    run("xdotool", {"type", "--delay", "20", text});
 }
 
 void pressKey(const QString& keys) {
-    xdotool({"key", keys});
-}
-
-void copyWithXclip(const QByteArray& text) {
-    run("xclip", {"-selection", "clipboard", "-i"}, text);
-}
-
-QByteArray pasteWithXclip() {
-    return run("xclip", {"-selection", "clipboard", "-o"});
+    run("xdotool", {"key", keys});
 }
 
 SessionBus::SessionBus() {
@@ -62,29 +39,6 @@ SessionBus::SessionBus() {
     waitFor([&] { return daemon_.canReadLine(); }, 5s);
     address_ = QString::fromUtf8(daemon_.readLine()).trimmed();
 }
-
-SessionBus::~SessionBus() {
-    daemon_.terminate();
-    if (!daemon_.waitForFinished(2000)) {
-        daemon_.kill();
-        daemon_.waitForFinished(1000);
-    }
-}
-
-namespace {
-
-void stop(QProcess& process) {
-    if (process.state() == QProcess::NotRunning) {
-        return;
-    }
-    process.terminate();
-    if (!process.waitForFinished(2000)) {
-        process.kill();
-        process.waitForFinished(1000);
-    }
-}
-
-}  // namespace
 
 PrivateDisplay::PrivateDisplay() {
     // Xvfb picks a free display and tells its number on the given descriptor.
@@ -100,11 +54,6 @@ PrivateDisplay::PrivateDisplay() {
     }
 }
 
-PrivateDisplay::~PrivateDisplay() {
-    stop(trayHost_);
-    stop(server_);
-}
-
 bool PrivateDisplay::startTrayHost() {
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert("DISPLAY", name_);
@@ -113,23 +62,6 @@ bool PrivateDisplay::startTrayHost() {
         "trayer", {"--edge", "top", "--align", "right", "--widthtype", "request", "--height", "24",
                    "--SetDockType", "true", "--transparent", "false"});
     return trayHost_.waitForStarted(5000);
-}
-
-UseDisplay::UseDisplay(const QString& display) : previous_(qgetenv("DISPLAY")) {
-    qputenv("DISPLAY", display.toUtf8());
-}
-
-UseDisplay::~UseDisplay() {
-    qputenv("DISPLAY", previous_);
-}
-
-BrimletProcess::BrimletProcess(const SessionBus& bus) : bus_(bus) {}
-
-BrimletProcess::~BrimletProcess() {
-    if (process_.state() != QProcess::NotRunning) {
-        process_.kill();
-        process_.waitForFinished(2000);
-    }
 }
 
 bool BrimletProcess::start(const QStringList& arguments) {
@@ -149,11 +81,6 @@ bool BrimletProcess::start(const QStringList& arguments) {
     return true;
 }
 
-QByteArray BrimletProcess::standardError() {
-    stderr_ += process_.readAllStandardError();
-    return stderr_;
-}
-
 std::optional<QRect> BrimletProcess::waitForTrayIcon(std::chrono::milliseconds timeout) {
     std::optional<QRect> icon;
     waitFor(
@@ -163,12 +90,11 @@ std::optional<QRect> BrimletProcess::waitForTrayIcon(std::chrono::milliseconds t
             for (const QString& id : ids.split('\n', Qt::SkipEmptyParts)) {
                 const QString shell =
                     QString::fromUtf8(run("xdotool", {"getwindowgeometry", "--shell", id}));
-                const auto value = [&](const char* key) {
-                    const auto match =
-                        QRegularExpression(QString("%1=(-?\\d+)").arg(key)).match(shell);
-                    return match.hasMatch() ? match.captured(1).toInt() : -1;
-                };
-                const QRect rect(value("X"), value("Y"), value("WIDTH"), value("HEIGHT"));
+                QMap<QString, int> value;
+                for (const QString& line : shell.split('\n')) {
+                    value[line.section('=', 0, 0)] = line.section('=', 1).toInt();
+                }
+                const QRect rect(value["X"], value["Y"], value["WIDTH"], value["HEIGHT"]);
                 // The docked icon is small; the panel, when open, is not.
                 if (rect.width() > 0 && rect.width() <= 64 && rect.height() <= 64) {
                     icon = rect;
@@ -179,17 +105,6 @@ std::optional<QRect> BrimletProcess::waitForTrayIcon(std::chrono::milliseconds t
         },
         timeout);
     return icon;
-}
-
-void BrimletProcess::clickTrayIcon() {
-    if (const auto icon = waitForTrayIcon()) {
-        click(icon->center());
-    }
-}
-
-std::string BrimletProcess::describe() const {
-    const auto app = a11y_ ? a11y_->application("brimlet") : std::nullopt;
-    return app ? app->describe() : std::string("(not on the accessibility bus)");
 }
 
 std::optional<A11yNode> BrimletProcess::panel() const {
@@ -213,10 +128,6 @@ std::optional<A11yNode> BrimletProcess::waitForPanel(
         },
         timeout);
     return found && ready(*found) ? found : std::nullopt;
-}
-
-bool BrimletProcess::waitForPanelClosed(std::chrono::milliseconds timeout) {
-    return waitFor([&] { return !panel(); }, timeout);
 }
 
 bool BrimletProcess::waitForExit(std::chrono::milliseconds timeout) {

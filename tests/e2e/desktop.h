@@ -17,19 +17,27 @@
 #include <vector>
 
 #include "e2e/a11y_client.h"
+#include "support/event_loop.h"
 
 namespace brimlet::e2e {
 
 using namespace std::chrono_literals;
+
+// Ends a helper program politely, then firmly.
+inline void stop(QProcess& process) {
+    process.terminate();
+    if (!process.waitForFinished(2000)) {
+        process.kill();
+        process.waitForFinished(1000);
+    }
+}
 
 // A D-Bus session bus of our own, so that the accessibility bus it starts
 // belongs to this test alone.
 class SessionBus {
   public:
     SessionBus();
-    ~SessionBus();
-    SessionBus(const SessionBus&) = delete;
-    SessionBus& operator=(const SessionBus&) = delete;
+    ~SessionBus() { stop(daemon_); }
 
     [[nodiscard]] const QString& address() const { return address_; }
 
@@ -39,43 +47,60 @@ class SessionBus {
 };
 
 // Runs a helper program to completion while our event loop keeps going.
-QByteArray run(const QString& program, const QStringList& arguments, const QByteArray& input = {},
-               std::chrono::milliseconds timeout = 10s);
+inline QByteArray run(const QString& program, const QStringList& arguments,
+                      const QByteArray& input = {}, std::chrono::milliseconds timeout = 10s) {
+    return testing::runPumping(program, arguments, input, timeout);
+}
 
-void xdotool(const QStringList& arguments);
 void click(QPoint screenPoint);
 void typeText(const QString& text);
 void pressKey(const QString& keys);  // e.g. "Escape", "ctrl+q"
-void copyWithXclip(const QByteArray& text);
-QByteArray pasteWithXclip();
+inline void copyWithXclip(const QByteArray& text) {
+    testing::xclipCopy(text);
+}
+inline QByteArray pasteWithXclip() {
+    return testing::xclipPaste();
+}
 
 // Waits, running the event loop, until `done` holds.
-bool waitFor(const std::function<bool()>& done, std::chrono::milliseconds timeout = 5s);
+inline bool waitFor(const std::function<bool()>& done, std::chrono::milliseconds timeout = 5s) {
+    return testing::pumpUntil(done, timeout);
+}
 
 class BrimletProcess {
   public:
-    explicit BrimletProcess(const SessionBus& bus);
-    ~BrimletProcess();
-    BrimletProcess(const BrimletProcess&) = delete;
-    BrimletProcess& operator=(const BrimletProcess&) = delete;
+    explicit BrimletProcess(const SessionBus& bus) : bus_(bus) {}
+    ~BrimletProcess() {
+        process_.kill();
+        process_.waitForFinished(2000);
+    }
 
     bool start(const QStringList& arguments = {});
     // The tray icon's rectangle on screen once it has docked.
     std::optional<QRect> waitForTrayIcon(std::chrono::milliseconds timeout = 10s);
-    void clickTrayIcon();
+    void clickTrayIcon() {
+        if (const auto icon = waitForTrayIcon()) {
+            click(icon->center());
+        }
+    }
 
     // The application's whole accessibility tree, for failure messages.
-    [[nodiscard]] std::string describe() const;
+    [[nodiscard]] std::string describe() const {
+        const auto app = a11y_ ? a11y_->application("brimlet") : std::nullopt;
+        return app ? app->describe() : std::string("(not on the accessibility bus)");
+    }
     // The open panel's accessibility tree, or nothing while it is closed.
     [[nodiscard]] std::optional<A11yNode> panel() const;
     std::optional<A11yNode> waitForPanel(const std::function<bool(const A11yNode&)>& ready,
                                          std::chrono::milliseconds timeout = 5s);
-    bool waitForPanelClosed(std::chrono::milliseconds timeout = 5s);
+    bool waitForPanelClosed(std::chrono::milliseconds timeout = 5s) {
+        return waitFor([&] { return !panel(); }, timeout);
+    }
 
     // Ends the process; true when it exited by itself with status 0.
     bool waitForExit(std::chrono::milliseconds timeout = 5s);
     [[nodiscard]] QProcess& process() { return process_; }
-    [[nodiscard]] QByteArray standardError();
+    [[nodiscard]] QByteArray standardError() { return stderr_ += process_.readAllStandardError(); }
 
   private:
     const SessionBus& bus_;
@@ -90,9 +115,10 @@ class BrimletProcess {
 class PrivateDisplay {
   public:
     PrivateDisplay();
-    ~PrivateDisplay();
-    PrivateDisplay(const PrivateDisplay&) = delete;
-    PrivateDisplay& operator=(const PrivateDisplay&) = delete;
+    ~PrivateDisplay() {
+        stop(trayHost_);
+        stop(server_);
+    }
 
     // ":N" once the server runs; empty if it did not start.
     [[nodiscard]] const QString& name() const { return name_; }
@@ -108,8 +134,10 @@ class PrivateDisplay {
 // xdotool, xclip), at another display while it lives.
 class UseDisplay {
   public:
-    explicit UseDisplay(const QString& display);
-    ~UseDisplay();
+    explicit UseDisplay(const QString& display) : previous_(qgetenv("DISPLAY")) {
+        qputenv("DISPLAY", display.toUtf8());
+    }
+    ~UseDisplay() { qputenv("DISPLAY", previous_); }
     UseDisplay(const UseDisplay&) = delete;
     UseDisplay& operator=(const UseDisplay&) = delete;
 
