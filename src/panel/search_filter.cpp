@@ -19,6 +19,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/normalizers.h"
 #include "platform/text.h"
 
 // How matching works. Both sides are brought to one comparison form, the
@@ -43,22 +44,10 @@ namespace {
 using platform::decodeUtf8;
 
 const icu::Normalizer2& nfc() {
-    UErrorCode status = U_ZERO_ERROR;
-    const icu::Normalizer2* normalizer = icu::Normalizer2::getNFCInstance(status);
-    // ICU's built-in data ships with the library; without it nothing can work.
-    if (U_FAILURE(status) || normalizer == nullptr) {
-        std::abort();
-    }
-    return *normalizer;
+    return platform::nfcNormalizer();
 }
-
 const icu::Normalizer2& nfd() {
-    UErrorCode status = U_ZERO_ERROR;
-    const icu::Normalizer2* normalizer = icu::Normalizer2::getNFDInstance(status);
-    if (U_FAILURE(status) || normalizer == nullptr) {
-        std::abort();
-    }
-    return *normalizer;
+    return platform::nfdNormalizer();
 }
 
 constexpr std::size_t npos = std::string_view::npos;

@@ -10,17 +10,13 @@
 #include <cstring>
 #include <utility>
 
+#include "platform/normalizers.h"
+
 namespace brimlet::platform {
 namespace {
 
 const icu::Normalizer2& nfc() {
-    UErrorCode status = U_ZERO_ERROR;
-    const icu::Normalizer2* normalizer = icu::Normalizer2::getNFCInstance(status);
-    // ICU's built-in data ships with the library; without it nothing can work.
-    if (U_FAILURE(status) || normalizer == nullptr) {
-        std::abort();
-    }
-    return *normalizer;
+    return nfcNormalizer();
 }
 
 bool normalizedNfc(std::string_view s) {
@@ -291,6 +287,29 @@ std::string toNfc(std::string_view utf8) {
         return std::string(utf8);
     }
     return out;
+}
+
+namespace {
+
+const icu::Normalizer2& checked(const icu::Normalizer2* normalizer, UErrorCode status) {
+    if (U_FAILURE(status) || normalizer == nullptr) {
+        std::abort();
+    }
+    return *normalizer;
+}
+
+}  // namespace
+
+const icu::Normalizer2& nfcNormalizer() {
+    UErrorCode status = U_ZERO_ERROR;
+    const icu::Normalizer2* normalizer = icu::Normalizer2::getNFCInstance(status);
+    return checked(normalizer, status);
+}
+
+const icu::Normalizer2& nfdNormalizer() {
+    UErrorCode status = U_ZERO_ERROR;
+    const icu::Normalizer2* normalizer = icu::Normalizer2::getNFDInstance(status);
+    return checked(normalizer, status);
 }
 
 }  // namespace brimlet::platform
