@@ -37,20 +37,18 @@ std::optional<A11yNode> openPanel(BrimletProcess& app, int rows) {
 void closePanel(BrimletProcess& app) {
     pressKey("Escape");
     app.waitForPanelClosed();
-    waitFor([] { return false; }, 400ms);  // a click right after closing is not a reopen
+    pauseFor(400ms);  // a click right after closing is not a reopen
 }
 
 TEST_F(ClipboardFaults, HungOwnerFreezesNothingAndIsOvertakenByTheNextCopy) {
     copyWithXclip("before the hang");
     SessionBus bus;
     BrimletProcess app(bus);
-    ASSERT_TRUE(app.start());
-    ASSERT_TRUE(app.waitForTrayIcon());
-    waitFor([] { return false; }, 700ms);
+    ASSERT_TRUE(app.startPolling()) << "the tray icon never docked";
 
     {
         const ClipOwner hung("hung", "never served");
-        waitFor([] { return false; }, 1200ms);
+        pauseFor(1200ms);
 
         // The panel opens and follows typing while the owner does not answer.
         auto panel = openPanel(app, 1);
@@ -63,7 +61,7 @@ TEST_F(ClipboardFaults, HungOwnerFreezesNothingAndIsOvertakenByTheNextCopy) {
         closePanel(app);
 
         copyWithXclip("after the hang");
-        waitFor([] { return false; }, 1200ms);
+        pauseFor(1200ms);
     }
     auto panel = openPanel(app, 2);
     ASSERT_TRUE(panel) << app.describe();
@@ -78,7 +76,7 @@ TEST_F(ClipboardFaults, PasswordHintKeepsTheTextOutOfTheHistory) {
         const ClipOwner secret("secret", "hunter2 is my password");
         ASSERT_TRUE(app.start());
         ASSERT_TRUE(app.waitForTrayIcon());
-        waitFor([] { return false; }, 1200ms);
+        pauseFor(1200ms);
         auto panel = app.panel();
         app.clickTrayIcon();
         panel = app.waitForPanel(
@@ -89,7 +87,7 @@ TEST_F(ClipboardFaults, PasswordHintKeepsTheTextOutOfTheHistory) {
     }
     // The same text without the hint is an ordinary copy.
     copyWithXclip("hunter2 is my password");
-    waitFor([] { return false; }, 1200ms);
+    pauseFor(1200ms);
     const auto panel = openPanel(app, 1);
     ASSERT_TRUE(panel) << app.describe();
     EXPECT_EQ(rowTexts(*panel), QStringList{"hunter2 is my password"});
@@ -104,11 +102,9 @@ TEST_F(ClipboardFaults, HugeTextIsKeptWholeAndPastedBackWhole) {
     copyWithXclip("before the huge copy");
     SessionBus bus;
     BrimletProcess app(bus);
-    ASSERT_TRUE(app.start());
-    ASSERT_TRUE(app.waitForTrayIcon());
-    waitFor([] { return false; }, 700ms);
+    ASSERT_TRUE(app.startPolling()) << "the tray icon never docked";
     copyWithXclip(huge);
-    waitFor([] { return false; }, 1500ms);
+    pauseFor(1500ms);
     copyAndSettle("something small");
 
     auto panel = openPanel(app, 3);
@@ -131,19 +127,17 @@ TEST_F(ClipboardFaults, CopiesFasterThanThePollsAllLandInOrder) {
     SessionBus bus;
     BrimletProcess app(bus);
     copyWithXclip("already there");
-    ASSERT_TRUE(app.start());
-    ASSERT_TRUE(app.waitForTrayIcon());
-    waitFor([] { return false; }, 700ms);
+    ASSERT_TRUE(app.startPolling()) << "the tray icon never docked";
 
     QStringList expected{"already there"};
     for (int i = 0; i < 10; ++i) {
         const QString text = QString("quick copy %1").arg(i);
         copyWithXclip(text.toUtf8());
         expected.prepend(text);
-        waitFor([] { return false; }, 100ms);
+        pauseFor(100ms);
     }
     // One poll each, half a second apart.
-    waitFor([] { return false; }, 6500ms);
+    pauseFor(6500ms);
     const auto panel = openPanel(app, 11);
     ASSERT_TRUE(panel) << app.describe();
     EXPECT_EQ(rowTexts(*panel), expected);

@@ -67,6 +67,11 @@ inline bool waitFor(const std::function<bool()>& done, std::chrono::milliseconds
     return testing::pumpUntil(done, timeout);
 }
 
+// Lets the event loop run for `duration`, e.g. for a poll to come round.
+inline void pauseFor(std::chrono::milliseconds duration) {
+    testing::pumpFor(duration);
+}
+
 class BrimletProcess {
   public:
     explicit BrimletProcess(const SessionBus& bus) : bus_(bus) {}
@@ -76,6 +81,15 @@ class BrimletProcess {
     }
 
     bool start(const QStringList& arguments = {});
+    // Starts Brimlet and waits until its icon has docked and polling runs
+    // (it starts once launching is done, a moment after the icon docks).
+    bool startPolling() {
+        if (!start() || !waitForTrayIcon()) {
+            return false;
+        }
+        pauseFor(700ms);
+        return true;
+    }
     // The tray icon's rectangle on screen once it has docked.
     std::optional<QRect> waitForTrayIcon(std::chrono::milliseconds timeout = 10s);
     void clickTrayIcon() {

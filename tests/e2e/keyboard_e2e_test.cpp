@@ -15,9 +15,7 @@ TEST_F(Keyboard, SearchPickWithArrowsCopyBackWithReturnAndCloseWithEsc) {
     copyWithXclip(" ");
     SessionBus bus;
     BrimletProcess app(bus);
-    ASSERT_TRUE(app.start());
-    ASSERT_TRUE(app.waitForTrayIcon()) << "the tray icon never docked";
-    waitFor([] { return false; }, 700ms);  // polling starts once launching is done
+    ASSERT_TRUE(app.startPolling()) << "the tray icon never docked";
 
     copyAndSettle("red plum");
     copyAndSettle("cherry pie");

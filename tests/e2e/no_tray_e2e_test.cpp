@@ -32,7 +32,7 @@ TEST_F(NoTray, KeepsTheHistoryAndDocksWhenATrayHostStarts) {
         << "no word about the missing tray: " << app.standardError().toStdString();
 
     // Said before the event loop runs; polling starts a little later.
-    waitFor([] { return false; }, 1s);
+    pauseFor(1s);
     copyAndSettle("copied with no tray");
     copyAndSettle("copied with no tray, again");
     EXPECT_EQ(app.process().state(), QProcess::Running);
@@ -49,7 +49,7 @@ TEST_F(NoTray, KeepsTheHistoryAndDocksWhenATrayHostStarts) {
     pressKey("Escape");
     ASSERT_TRUE(app.waitForPanelClosed());
     // A click on the icon right after closing counts as the closing click.
-    waitFor([] { return false; }, 400ms);
+    pauseFor(400ms);
 
     // The tray host starts; the icon docks without a restart.
     ASSERT_TRUE(display.startTrayHost());

@@ -29,9 +29,7 @@ TEST_F(TrayApp, CopySearchPasteClearAndQuit) {
     copyWithXclip("on the clipboard at start");  // whatever an earlier test left goes
     SessionBus bus;
     BrimletProcess app(bus);
-    ASSERT_TRUE(app.start());
-    ASSERT_TRUE(app.waitForTrayIcon()) << "the tray icon never docked";
-    waitFor([] { return false; }, 700ms);  // polling starts once launching is done
+    ASSERT_TRUE(app.startPolling()) << "the tray icon never docked";
 
     copyAndSettle("apple pie");
     copyAndSettle("banana split");
@@ -70,7 +68,7 @@ TEST_F(TrayApp, CopySearchPasteClearAndQuit) {
     EXPECT_EQ(rowTexts(*panel), (QStringList{"apple pie", "Apple juice"}));
     EXPECT_EQ(panel->find("text", "Search")->text, "apple");
     // No second copy of our own write shows up after a few polls.
-    waitFor([] { return false; }, 1200ms);
+    pauseFor(1200ms);
     panel = app.panel();
     ASSERT_TRUE(panel);
     EXPECT_TRUE(labels(*panel).contains("4/50"));
@@ -86,7 +84,7 @@ TEST_F(TrayApp, CopySearchPasteClearAndQuit) {
     EXPECT_TRUE(labels(*panel).contains("0/50"));
     EXPECT_FALSE(panel->find("push button", "Clear all")->enabled);
     EXPECT_EQ(pasteWithXclip(), "apple pie");
-    waitFor([] { return false; }, 1200ms);
+    pauseFor(1200ms);
     EXPECT_TRUE(texts(app.panel()).isEmpty());
 
     pressKey("ctrl+q");
