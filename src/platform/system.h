@@ -2,12 +2,16 @@
 // which must happen on the GUI thread once the application object exists.
 #pragma once
 
+#include <string>
+
 #include "platform/pasteboard.h"
 #include "platform/scheduling.h"
 
 namespace brimlet::platform {
 
 Pasteboard& generalPasteboard();
+// Which clipboard generalPasteboard() reaches, in a few words for the user.
+const std::string& generalPasteboardDescription();
 TimerScheduler& mainTimerScheduler();
 MainExecutor& mainExecutor();
 

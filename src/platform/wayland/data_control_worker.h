@@ -1,0 +1,55 @@
+// The Wayland clipboard through a compositor's data-control protocol, read
+// and served on a thread of its own with its own connection, so that neither
+// Qt's platform nor a slow or silent program matters to the GUI thread.
+// Knows nothing of Qt.
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "platform/selection_snapshot.h"
+#include "platform/text.h"
+
+namespace brimlet::platform::wayland {
+
+class DataControlWorker {
+  public:
+    // Called on the worker thread, once for every new selection that another
+    // program sets, in order.
+    using Deliver = std::function<void(SelectionSnapshot)>;
+
+    // Connects to `displayName` (null: $WAYLAND_DISPLAY) and starts the
+    // thread, which first reads whatever the clipboard holds now. Null when
+    // the compositor cannot be reached or offers no data-control protocol.
+    static std::unique_ptr<DataControlWorker> start(const char* displayName, Deliver deliver,
+                                                    TransferLimits limits = {});
+
+    DataControlWorker(const DataControlWorker&) = delete;
+    DataControlWorker& operator=(const DataControlWorker&) = delete;
+    // Stops and joins the thread; what we put on the clipboard goes with us.
+    ~DataControlWorker();
+
+    // Makes the clipboard ours with `text`, or with no text at all. Our own
+    // selection is never reported back as a change. Returns at once; any
+    // reading under way, and any snapshot older than `generation`, is stale.
+    void write(std::optional<Text> text, std::uint64_t generation);
+
+    // False once the connection to the compositor is lost.
+    [[nodiscard]] bool connected() const;
+    // The protocol in use: "ext-data-control-v1" or "wlr-data-control-unstable-v1".
+    [[nodiscard]] const std::string& protocol() const;
+
+  private:
+    class Impl;
+    explicit DataControlWorker(std::unique_ptr<Impl> impl);
+
+    std::unique_ptr<Impl> impl_;
+};
+
+// Whether a compositor at `displayName` offers data-control, without
+// starting anything. For reporting what Brimlet would use.
+[[nodiscard]] std::optional<std::string> probeDataControl(const char* displayName);
+
+}  // namespace brimlet::platform::wayland
