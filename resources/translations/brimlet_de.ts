@@ -8,6 +8,16 @@
         <source>Brimlet</source>
         <translation>Brimlet</translation>
     </message>
+    <message>
+        <location filename="../../src/shell/brimlet_app.cpp" line="70"/>
+        <source>Open Brimlet</source>
+        <translation>Brimlet öffnen</translation>
+    </message>
+    <message>
+        <location filename="../../src/shell/brimlet_app.cpp" line="71"/>
+        <source>Quit</source>
+        <translation>Beenden</translation>
+    </message>
 </context>
 <context>
     <name>brimlet::ShelfView</name>

@@ -12,6 +12,9 @@ namespace brimlet::platform {
 Pasteboard& generalPasteboard();
 // Which clipboard generalPasteboard() reaches, in a few words for the user.
 const std::string& generalPasteboardDescription();
+// The same for the clipboard Brimlet would use in this session, found
+// without reading it.
+std::string describeGeneralPasteboard();
 TimerScheduler& mainTimerScheduler();
 MainExecutor& mainExecutor();
 

@@ -5,6 +5,7 @@
 #include <QPainterPath>
 #include <QPixmap>
 #include <cstdio>
+#include <string_view>
 
 #include "panel/shelf_view.h"
 #include "platform/instance/single_instance.h"
@@ -15,6 +16,13 @@ namespace brimlet {
 
 int BrimletApp::main(int argc, char** argv) {
     platform::ui::Application application(argc, argv);
+    if (argc > 1 && std::string_view(argv[1]) == "--version") {
+        // What this session offers Brimlet, without starting or disturbing it.
+        std::printf("Brimlet %s\nclipboard: %s\ntray: %s\n", BRIMLET_VERSION,
+                    platform::describeGeneralPasteboard().c_str(),
+                    platform::ui::MenuBarExtra::describeTray().toUtf8().constData());
+        return 0;
+    }
     // Before the store and the icon exist: a second Brimlet on the same
     // display would poll the same clipboard beside the first.
     platform::SingleInstance instance(platform::currentInstanceServerName());
@@ -33,7 +41,7 @@ int BrimletApp::main(int argc, char** argv) {
     }
     BrimletApp app;
     const auto scene = app.body();
-    if (!platform::ui::MenuBarExtra::trayHostAvailable()) {
+    if (!scene->trayHostAvailable()) {
         std::fputs(noTrayHostMessage(platform::ui::MenuBarExtra::docksWhenTrayHostStarts()),
                    stderr);
     }
@@ -51,10 +59,20 @@ const char* noTrayHostMessage(bool docksLater) {
 }
 
 std::unique_ptr<platform::ui::MenuBarExtra> BrimletApp::body() const {
-    return std::make_unique<platform::ui::MenuBarExtra>(
+    auto scene = std::make_unique<platform::ui::MenuBarExtra>(
         QCoreApplication::translate("BrimletApp", "Brimlet"), paperclipIcon(),
         QSize(ShelfView::kWidth, ShelfView::kHeight),
         [] { return new ShelfView(ClipStore::shared(), platform::mainExecutor()); });
+    // Where a tray shows a menu (some on a click, most on a right click),
+    // opening the panel comes first.
+    platform::ui::MenuBarExtra* const extra = scene.get();
+    scene->setMenu({
+        {QCoreApplication::translate("BrimletApp", "Open Brimlet"),
+         [extra] { extra->openPanel(); }},
+        {QCoreApplication::translate("BrimletApp", "Quit"),
+         [] { platform::ui::Application::quit(); }},
+    });
+    return scene;
 }
 
 namespace {

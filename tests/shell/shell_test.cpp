@@ -28,8 +28,8 @@ TEST(TrayScene, WorksWithoutATrayHostAndOpensAFreshPanelEachTime) {
     ASSERT_FALSE(QSystemTrayIcon::isSystemTrayAvailable());
     const BrimletApp app;
     const auto scene = app.body();
-    EXPECT_EQ(scene->trayIcon().toolTip(), "Brimlet");
-    const QImage icon = scene->trayIcon().icon().pixmap(QSize(22, 22)).toImage();
+    EXPECT_EQ(scene->title(), "Brimlet");
+    const QImage icon = scene->icon().pixmap(QSize(22, 22)).toImage();
     QImage blank(icon.size(), icon.format());
     blank.fill(Qt::transparent);
     EXPECT_NE(icon, blank) << "the paperclip draws nothing";

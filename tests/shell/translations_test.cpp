@@ -22,6 +22,7 @@ TEST(Translations, MissingOrDamagedInstalledCataloguesFallBackToTheBuiltInOnes) 
         QTranslator builtIn;
         ASSERT_TRUE(loadTranslations(builtIn, german, dir));
         EXPECT_EQ(builtIn.translate("brimlet::ShelfView", "Quit"), "Beenden");
+        EXPECT_EQ(builtIn.translate("BrimletApp", "Open Brimlet"), "Brimlet öffnen");
     }
     // A locale without a catalogue in either place gets none.
     QTranslator japanese;

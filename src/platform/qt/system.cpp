@@ -56,6 +56,19 @@ const std::string& generalPasteboardDescription() {
     return clipboard().description;
 }
 
+std::string describeGeneralPasteboard() {
+    const char* wayland = std::getenv("WAYLAND_DISPLAY");
+    if (wayland != nullptr && *wayland != '\0') {
+        if (auto protocol = wayland::probeDataControl(nullptr)) {
+            return "Wayland " + *protocol;
+        }
+    }
+    if (QGuiApplication::platformName() == QLatin1String("xcb")) {
+        return "X11 CLIPBOARD selection";
+    }
+    return "Qt clipboard";
+}
+
 TimerScheduler& mainTimerScheduler() {
     static QtTimerScheduler scheduler;
     return scheduler;

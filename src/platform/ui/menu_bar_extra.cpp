@@ -3,6 +3,7 @@
 #include <QCursor>
 #include <QGuiApplication>
 #include <QKeyEvent>
+#include <QMenu>
 #include <QPainter>
 #include <QScreen>
 #include <QSystemTrayIcon>
@@ -10,19 +11,19 @@
 #include <algorithm>
 #include <limits>
 
+#include "platform/x11/work_area.h"
+
 namespace brimlet::platform::ui {
 namespace {
 
 // A press on the tray icon first closes the open panel (a click outside it)
 // and then reports the activation; that activation must not reopen it.
 constexpr qint64 kReopenGuardMs = 300;
+// A click farther from the screen's edge than half this was not on a bar.
+constexpr int kLargestBar = 128;
 
-QRect availableGeometryAround(QPoint point) {
-    const QScreen* screen = QGuiApplication::screenAt(point);
-    if (screen == nullptr) {
-        screen = QGuiApplication::primaryScreen();
-    }
-    return screen != nullptr ? screen->availableGeometry() : QRect();
+bool onX11() {
+    return QGuiApplication::platformName() == QLatin1String("xcb");
 }
 
 }  // namespace
@@ -82,22 +83,66 @@ void PanelWindow::hideEvent(QHideEvent* event) {
 
 MenuBarExtra::MenuBarExtra(const QString& title, const QIcon& icon, QSize panelSize,
                            std::function<QWidget*()> content)
-    : tray_(new QSystemTrayIcon(icon, this)), panel_(panelSize), content_(std::move(content)) {
-    tray_->setToolTip(title);
-    connect(tray_, &QSystemTrayIcon::activated, this,
+    : title_(title),
+      icon_(icon),
+      menu_(std::make_unique<QMenu>()),
+      panel_(panelSize),
+      content_(std::move(content)) {
+    notifier_ = std::make_unique<StatusNotifierItem>(title, icon, [this](QPoint at) {
+        // Hosts that know no position pass the origin.
+        togglePanel(at.isNull() ? std::nullopt : std::optional<QPoint>(at));
+    });
+    notifier_->onWatcherChanged([this](bool present) {
+        watcherPresent_ = present;
+        useXEmbed(!present && onX11());
+    });
+    watcherPresent_ = StatusNotifierItem::watcherPresent();
+    // Without a tray host the icon stays hidden until one appears; the panel
+    // can still be opened (openPanel) and the history is kept meanwhile.
+    useXEmbed(!watcherPresent_ && onX11());
+}
+
+MenuBarExtra::~MenuBarExtra() = default;
+
+void MenuBarExtra::setMenu(std::vector<TrayAction> actions) {
+    menu_->clear();
+    for (const TrayAction& action : actions) {
+        menu_->addAction(action.label, this, action.run);
+    }
+    notifier_->setMenu(std::move(actions));
+}
+
+void MenuBarExtra::setIcon(const QIcon& icon) {
+    icon_ = icon;
+    notifier_->setIcon(icon);
+    if (xembed_) {
+        xembed_->setIcon(icon);
+    }
+}
+
+void MenuBarExtra::useXEmbed(bool use) {
+    if (!use) {
+        xembed_.reset();
+        return;
+    }
+    if (xembed_) {
+        return;
+    }
+    // Made only while no StatusNotifier watcher runs, so Qt docks it the
+    // XEmbed way and never registers an item of its own beside ours.
+    xembed_ = std::make_unique<QSystemTrayIcon>(icon_);
+    xembed_->setToolTip(title_);
+    xembed_->setContextMenu(menu_.get());
+    connect(xembed_.get(), &QSystemTrayIcon::activated, this,
             [this](QSystemTrayIcon::ActivationReason reason) {
                 if (reason == QSystemTrayIcon::Trigger) {
                     togglePanel();
                 }
             });
-    // Without a tray host the icon stays hidden until one appears; the panel
-    // can still be opened (openPanel) and the history is kept meanwhile.
-    tray_->show();
+    xembed_->show();
 }
 
-MenuBarExtra::~MenuBarExtra() = default;
-
-void MenuBarExtra::togglePanel() {
+void MenuBarExtra::togglePanel(std::optional<QPoint> at) {
     if (panel_.isVisible()) {
         panel_.close();
         return;
@@ -105,7 +150,11 @@ void MenuBarExtra::togglePanel() {
     if (panel_.msSinceClosed() < kReopenGuardMs) {
         return;
     }
-    showPanel();
+    // The click that activated the icon left the pointer on it.
+    if (!at && !xembed_ && onX11()) {
+        at = QCursor::pos();
+    }
+    showPanel(at);
 }
 
 void MenuBarExtra::openPanel() {
@@ -114,24 +163,76 @@ void MenuBarExtra::openPanel() {
         panel_.activateWindow();
         return;
     }
-    showPanel();
+    showPanel(std::nullopt);
 }
 
-bool MenuBarExtra::trayHostAvailable() {
-    return QSystemTrayIcon::isSystemTrayAvailable();
+QString MenuBarExtra::trayKind() const {
+    if (watcherPresent_) {
+        return StatusNotifierItem::hostAvailable() ? QStringLiteral("StatusNotifier") : QString();
+    }
+    return xembed_ && QSystemTrayIcon::isSystemTrayAvailable() ? QStringLiteral("XEmbed")
+                                                               : QString();
+}
+
+bool MenuBarExtra::trayHostAvailable() const {
+    return !trayKind().isEmpty();
+}
+
+QString MenuBarExtra::describeTray() {
+    if (StatusNotifierItem::watcherPresent()) {
+        return StatusNotifierItem::hostAvailable()
+                   ? QStringLiteral("StatusNotifier item")
+                   : QStringLiteral("StatusNotifier item (the watcher has no host yet)");
+    }
+    if (onX11()) {
+        return QSystemTrayIcon::isSystemTrayAvailable()
+                   ? QStringLiteral("XEmbed icon")
+                   : QStringLiteral(
+                         "none yet (an XEmbed or StatusNotifier tray starting later "
+                         "gets the icon)");
+    }
+    return StatusNotifierItem::sessionBusAvailable()
+               ? QStringLiteral("none yet (a StatusNotifier tray starting later gets the icon)")
+               : QStringLiteral("none (no session bus)");
 }
 
 bool MenuBarExtra::docksWhenTrayHostStarts() {
-    // Qt's X11 icon watches for a tray manager and docks when one appears.
-    return QGuiApplication::platformName() == QLatin1String("xcb");
+    // A StatusNotifier watcher is looked for on the session bus, and Qt's
+    // X11 icon watches for a tray manager.
+    return StatusNotifierItem::sessionBusAvailable() || onX11();
 }
 
-void MenuBarExtra::showPanel() {
-    const QRect icon = tray_->geometry();
-    const QRect available =
-        availableGeometryAround(icon.isValid() ? icon.center() : QCursor::pos());
+void MenuBarExtra::showPanel(std::optional<QPoint> at) {
+    QRect icon = xembed_ ? xembed_->geometry() : QRect();
+    const QPoint near = icon.isValid() ? icon.center() : at.value_or(QCursor::pos());
+    const QScreen* screen = QGuiApplication::screenAt(near);
+    if (screen == nullptr) {
+        screen = QGuiApplication::primaryScreen();
+    }
+    QRect available;
+    if (screen != nullptr) {
+        available = screen->availableGeometry();
+        if (const auto free = x11::freeArea(screen->geometry())) {
+            available &= *free;
+        }
+        if (!icon.isValid() && at) {
+            icon = iconAround(*at, screen->geometry());
+        }
+    }
     const QRect where = panelGeometry(panel_.size(), icon, available);
     panel_.open(content_(), where.topLeft());
+}
+
+QRect iconAround(QPoint click, QRect screen) {
+    const int fromTop = click.y() - screen.top();
+    const int fromBottom = screen.bottom() - click.y();
+    if (std::min(fromTop, fromBottom) > kLargestBar / 2) {
+        return {click, QSize(1, 1)};
+    }
+    if (fromTop <= fromBottom) {
+        return {QPoint(click.x(), screen.top()), QPoint(click.x(), click.y() + fromTop)};
+    }
+    return {QPoint(click.x(), click.y() - fromBottom), QPoint(click.x(), screen.bottom())};
 }
 
 QRect panelGeometry(QSize size, QRect icon, QRect available) {

@@ -1,0 +1,15 @@
+// The part of a screen that X11 panels leave free.
+#pragma once
+
+#include <QRect>
+#include <optional>
+
+namespace brimlet::platform::x11 {
+
+// `screen` less the edges that panels reserve with _NET_WM_STRUT_PARTIAL or
+// _NET_WM_STRUT, in the same coordinates. Window managers publish this as
+// the work area, but a desktop without one leaves it to us. Nothing when Qt
+// is not on X11.
+[[nodiscard]] std::optional<QRect> freeArea(QRect screen);
+
+}  // namespace brimlet::platform::x11
