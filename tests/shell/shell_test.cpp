@@ -14,6 +14,7 @@
 namespace brimlet {
 namespace {
 
+using platform::ui::iconAround;
 using platform::ui::panelGeometry;
 
 ShelfView* openShelf(platform::ui::MenuBarExtra& scene) {
@@ -73,6 +74,20 @@ TEST(PanelPlacement, NextToTheIconAndInsideTheScreen) {
     // A screen smaller than the panel: its top-left corner wins.
     EXPECT_EQ(panelGeometry(panel, QRect(10, 10, 22, 22), QRect(0, 0, 300, 300)).topLeft(),
               QPoint(0, 0));
+}
+
+TEST(PanelPlacement, FromTheClickWhenTheTrayNamesNoIconRectangle) {
+    const QSize panel(340, 420);
+    const QRect screen(0, 0, 1280, 800);
+    // A click in a bar of unknown height at the top: the bar is taken to
+    // reach as far below the click as above it, and the panel opens below.
+    const QRect top = panelGeometry(panel, iconAround(QPoint(15, 15), screen), screen);
+    EXPECT_EQ(top.topLeft(), QPoint(0, 31));
+    // At the bottom: above the bar.
+    const QRect bottom = panelGeometry(panel, iconAround(QPoint(600, 785), screen), screen);
+    EXPECT_EQ(bottom, QRect(430, 351, 340, 420));
+    // A click far from any edge was on no bar: the panel opens beside it.
+    EXPECT_EQ(iconAround(QPoint(600, 400), screen), QRect(600, 400, 1, 1));
 }
 
 TEST(Entry, WithoutADisplayExplainsAndFails) {
