@@ -38,6 +38,11 @@
         <translation>Beenden</translation>
     </message>
     <message>
+        <location filename="../../src/panel/shelf_view.cpp" line="71"/>
+        <source>Paused</source>
+        <translation>Pausiert</translation>
+    </message>
+    <message>
         <location filename="../../src/panel/shelf_view.cpp" line="93"/>
         <source>Nothing copied yet</source>
         <translation>Noch nichts kopiert</translation>

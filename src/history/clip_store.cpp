@@ -59,11 +59,25 @@ void ClipStore::copyBack(const ClipItem& item) {
     items_.insert(items_.begin(), std::move(moved));
 }
 
+void ClipStore::setPaused(bool paused) {
+    if (paused == paused_) {
+        return;
+    }
+    pausedWillChange_.send();
+    paused_ = paused;
+    if (!paused) {
+        // A copy made since the last tick belongs to the pause too.
+        lastChangeCount_ = env_.generalPasteboard().changeCount();
+    }
+}
+
 void ClipStore::start() {
     if (timer_) {
         return;
     }
-    capture();
+    if (!paused_) {
+        capture();
+    }
 
     // The timer must not keep the store alive; each queued check looks it up.
     auto cell = std::make_shared<std::weak_ptr<ClipStore>>(weak_from_this());
@@ -83,7 +97,9 @@ void ClipStore::check() {
         return;
     }
     lastChangeCount_ = count;
-    capture();
+    if (!paused_) {
+        capture();
+    }
 }
 
 }  // namespace brimlet

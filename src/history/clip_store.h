@@ -55,6 +55,14 @@ class ClipStore : public std::enable_shared_from_this<ClipStore> {
     // Sent synchronously before every mutation step of `items`.
     platform::WillChangePublisher& objectWillChange() { return objectWillChange_; }
 
+    // While paused, polling keeps up with the clipboard's changes but
+    // captures none of them, and resuming records the counter, so nothing
+    // copied meanwhile comes back. Copy-back and "Clear all" work as usual.
+    void setPaused(bool paused);
+    [[nodiscard]] bool paused() const { return paused_; }
+    // Sent before the paused state changes.
+    platform::WillChangePublisher& pausedWillChange() { return pausedWillChange_; }
+
   private:
     explicit ClipStore(StoreEnvironment environment);
 
@@ -65,7 +73,9 @@ class ClipStore : public std::enable_shared_from_this<ClipStore> {
     std::vector<ClipItem> items_;
     std::int64_t lastChangeCount_ = 0;
     std::shared_ptr<platform::RepeatingTimer> timer_;
+    bool paused_ = false;
     platform::WillChangePublisher objectWillChange_;
+    platform::WillChangePublisher pausedWillChange_;
 };
 
 }  // namespace brimlet

@@ -1,6 +1,7 @@
 #include "panel/shelf_view.h"
 
 #include <QBoxLayout>
+#include <QGuiApplication>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -66,6 +67,10 @@ ShelfView::ShelfView(ClipStore& store, platform::MainExecutor& executor, QWidget
     clearAll_->setObjectName(QStringLiteral("clearAll"));
     footer->addWidget(clearAll_, 0, Qt::AlignVCenter);
     ui::addSpacer(footer);
+    paused_ = ui::label(tr("Paused"), ui::secondaryColor());
+    paused_->setObjectName(QStringLiteral("paused"));
+    paused_->setFont(ui::captionFont());
+    footer->addWidget(paused_, 0, Qt::AlignVCenter);
     count_ = ui::label(QString(), ui::secondaryColor());
     count_->setObjectName(QStringLiteral("count"));
     count_->setFont(ui::captionFont());
@@ -79,6 +84,7 @@ ShelfView::ShelfView(ClipStore& store, platform::MainExecutor& executor, QWidget
 
     setFocusProxy(search_);
     subscription_ = store_.objectWillChange().subscribe([this] { storeWillChange(); });
+    pausedSubscription_ = store_.pausedWillChange().subscribe([this] { storeWillChange(); });
     rebuild();
 }
 
@@ -106,7 +112,23 @@ bool ShelfView::eventFilter(QObject* watched, QEvent* event) {
     if (watched == search_ && event->type() == QEvent::KeyPress) {
         const auto* key = static_cast<QKeyEvent*>(event);
         // Keys on the keypad count as the same keys.
-        if ((key->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier) {
+        const Qt::KeyboardModifiers modifiers = key->modifiers() & ~Qt::KeypadModifier;
+        // Ctrl+1 to Ctrl+9 pick the row of that number, as a click would.
+        if (modifiers == Qt::ControlModifier && key->key() >= Qt::Key_1 &&
+            key->key() <= Qt::Key_9) {
+            if (!key->isAutoRepeat()) {
+                copyBack(static_cast<std::size_t>(key->key() - Qt::Key_1), false);
+            }
+            return true;
+        }
+        if (modifiers == Qt::ShiftModifier &&
+            (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter)) {
+            if (!key->isAutoRepeat()) {
+                activate(true);
+            }
+            return true;
+        }
+        if (modifiers == Qt::NoModifier) {
             switch (key->key()) {
                 case Qt::Key_Down:
                     moveHighlight(1);
@@ -118,7 +140,7 @@ bool ShelfView::eventFilter(QObject* watched, QEvent* event) {
                 case Qt::Key_Enter:
                     // Held down, it would copy the same entry over and over.
                     if (!key->isAutoRepeat()) {
-                        activate();
+                        activate(false);
                     }
                     return true;
                 default:
@@ -156,16 +178,25 @@ void ShelfView::moveHighlight(int step) {
     ui::announceAsFocused(litRow_);
 }
 
-void ShelfView::activate() {
+void ShelfView::activate(bool thenClose) {
     // Return in the search field itself runs nothing; it acts only on a row
     // that the keys or the pointer picked out.
-    const auto index = highlightedIndex();
-    if (!index) {
+    if (const auto index = highlightedIndex()) {
+        copyBack(*index, thenClose);
+    }
+}
+
+void ShelfView::copyBack(std::size_t index, bool thenClose) {
+    if (index >= shown_.size()) {
         return;
     }
     // What a click on that row does; the rebuild it leads to comes later.
-    const ClipItem item = shown_[*index];
+    const ClipItem item = shown_[index];
     store_.copyBack(item);
+    if (thenClose) {
+        // So that the user can paste at once where they were.
+        window()->close();
+    }
 }
 
 void ShelfView::pointerOver(const Uuid& id, bool over) {
@@ -219,8 +250,13 @@ void ShelfView::rebuild() {
         for (const ClipItem& item : shown) {
             rows.push_back(
                 {keyOf(item.id), [this, item] {
-                     auto* row =
-                         new ItemRow(item, [store = &store_, item] { store->copyBack(item); });
+                     auto* row = new ItemRow(item, [this, item] {
+                         store_.copyBack(item);
+                         // Shift+click also closes the panel.
+                         if (QGuiApplication::keyboardModifiers().testFlag(Qt::ShiftModifier)) {
+                             window()->close();
+                         }
+                     });
                      row->onPointer([this, id = item.id](bool over) { pointerOver(id, over); });
                      return row;
                  }});
@@ -237,6 +273,7 @@ void ShelfView::rebuild() {
     }
 
     clearAll_->setEnabled(!items.empty());
+    paused_->setVisible(store_.paused());
     count_->setText(tr("%1/%2").arg(items.size()).arg(kHistoryCapacity));
 }
 

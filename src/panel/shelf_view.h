@@ -5,9 +5,10 @@
 // Keyboard: the search field keeps the focus. Up and Down move a highlight
 // through the rows (from none, either goes to the first row; they stop at
 // the first and the last), Return or Enter copies back the highlighted entry
-// (with none highlighted it does nothing), and Esc is left to the window. The
-// highlight is
-// the hover background, and there is only one: moving the pointer over a row
+// (with none highlighted it does nothing), Shift+Return (or Shift+click) does
+// the same and closes the panel, Ctrl+1 to Ctrl+9 copy back the row of that
+// number, and Esc is left to the window. The highlight is the hover
+// background, and there is only one: moving the pointer over a row
 // takes it there and moving off again clears it; a key moves it on from
 // wherever it is, and a row that the keys lit stays lit under a pointer that
 // does not move. It follows its entry through changes of the history, and
@@ -65,7 +66,8 @@ class ShelfView final : public QWidget {
 
     [[nodiscard]] std::optional<std::size_t> highlightedIndex() const;
     void moveHighlight(int step);
-    void activate();
+    void activate(bool thenClose);
+    void copyBack(std::size_t index, bool thenClose);
     void pointerOver(const Uuid& id, bool over);
     void setHighlight(std::optional<Uuid> id, Source source);
     // Lights the highlighted row, if it is built, and no other.
@@ -74,6 +76,7 @@ class ShelfView final : public QWidget {
     ClipStore& store_;
     platform::MainExecutor& executor_;
     platform::WillChangePublisher::Subscription subscription_;
+    platform::WillChangePublisher::Subscription pausedSubscription_;
     bool rebuildQueued_ = false;
 
     QString query_;
@@ -86,6 +89,7 @@ class ShelfView final : public QWidget {
     QLabel* message_;
     platform::ui::LazyStack* list_;
     QPushButton* clearAll_;
+    QLabel* paused_;
     QLabel* count_;
 };
 

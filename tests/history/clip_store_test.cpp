@@ -204,6 +204,32 @@ TEST_F(ClipStoreTest, ChecksRunQueuedAndReadOnlyAfterAnyCounterMove) {
     EXPECT_EQ(texts(), (Texts{"up", "second"}));
 }
 
+TEST_F(ClipStoreTest, PauseKeepsUpWithTheCounterButCapturesNothing) {
+    copy("before");
+    int pauseNotices = 0;
+    auto pausing = store->pausedWillChange().subscribe([&] { ++pauseNotices; });
+    store->setPaused(true);
+    store->setPaused(true);
+    EXPECT_EQ(pauseNotices, 1);
+    resetCounters();
+    copy("while paused");
+    copy("also while paused");
+    EXPECT_EQ(texts(), Texts{"before"});
+    EXPECT_EQ(board.stringReads, 0) << "a paused store read the clipboard";
+    // Copy-back and clearing still work.
+    store->copyBack(store->items().front());
+    EXPECT_EQ(board.string()->bytes(), "before");
+
+    // Resuming takes only what comes next, not what was copied meanwhile.
+    board.copyFromOtherApp("while paused");
+    store->setPaused(false);
+    poll();
+    poll();
+    EXPECT_EQ(texts(), Texts{"before"});
+    copy("after");
+    EXPECT_EQ(texts(), (Texts{"after", "before"}));
+}
+
 TEST_F(ClipStoreTest, ChecksAfterTheStoreIsGoneDoNothing) {
     timers.tick();  // a check already queued
     subscription.cancel();

@@ -382,8 +382,8 @@ TEST_F(ShelfKeyboardTest, ReturnCopiesBackTheHighlightedEntryAndNothingElse) {
     press(Qt::Key_Enter, 1, Qt::KeypadModifier);
     EXPECT_EQ(board.writes, 2);
 
-    // Modified Return is not ours, nor is a key held down.
-    press(Qt::Key_Return, 1, Qt::ShiftModifier);
+    // Ctrl+Return is not ours, nor is a key held down.
+    press(Qt::Key_Return, 1, Qt::ControlModifier);
     QTest::keyEvent(QTest::Press, search(), Qt::Key_Return, Qt::NoModifier);
     QKeyEvent repeat(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier, QString("\r"), true);
     QApplication::sendEvent(search(), &repeat);
@@ -399,6 +399,41 @@ TEST_F(ShelfKeyboardTest, ReturnCopiesBackTheHighlightedEntryAndNothingElse) {
     EXPECT_EQ(board.writes, 3);
     EXPECT_EQ(search()->text(), "zzz");
     EXPECT_EQ(view->highlighted(), std::nullopt);
+}
+
+TEST_F(ShelfKeyboardTest, CtrlDigitPicksAVisibleRowAndShiftReturnAlsoCloses) {
+    copyAll({"apple pie", "banana", "apple juice", "cherry", "apple tart"});
+    type("apple");
+    ASSERT_EQ(rowTexts(), (Texts{"apple tart", "apple juice", "apple pie"}));
+    // The number counts the rows shown under the filter, not the history.
+    press(Qt::Key_2, 1, Qt::ControlModifier);
+    EXPECT_EQ(clipboard(), "apple juice");
+    EXPECT_EQ(store->items().front().text.bytes(), "apple juice");
+    EXPECT_TRUE(view->isVisible());
+    settle();
+    // Beyond the rows shown, a digit does nothing; nor does it type.
+    press(Qt::Key_4, 1, Qt::ControlModifier);
+    press(Qt::Key_9, 1, Qt::ControlModifier);
+    EXPECT_EQ(board.writes, 1);
+    EXPECT_EQ(search()->text(), "apple");
+
+    press(Qt::Key_Down, 3);
+    press(Qt::Key_Return, 1, Qt::ShiftModifier);
+    EXPECT_EQ(clipboard(), "apple pie");
+    EXPECT_FALSE(view->isVisible()) << "Shift+Return leaves the panel open";
+}
+
+TEST_F(ShelfViewTest, FooterSaysWhenTheHistoryIsPaused) {
+    const auto pausedLabel = [this] { return view->findChild<QLabel*>("paused"); };
+    ASSERT_NE(pausedLabel(), nullptr);
+    EXPECT_FALSE(pausedLabel()->isVisible());
+    store->setPaused(true);
+    settle();
+    EXPECT_TRUE(pausedLabel()->isVisible());
+    EXPECT_EQ(pausedLabel()->text(), "Paused");
+    store->setPaused(false);
+    settle();
+    EXPECT_FALSE(pausedLabel()->isVisible());
 }
 
 TEST_F(ShelfKeyboardTest, TypingGoesOnEditingTheSearchAndStartsFromTheTop) {
