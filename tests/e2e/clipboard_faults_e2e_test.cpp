@@ -129,12 +129,13 @@ TEST_F(ClipboardFaults, CopiesFasterThanThePollsAllLandInOrder) {
     copyWithXclip("already there");
     ASSERT_TRUE(app.startPolling()) << "the tray icon never docked";
 
+    // Five a second, as quick as people copy.
     QStringList expected{"already there"};
     for (int i = 0; i < 10; ++i) {
         const QString text = QString("quick copy %1").arg(i);
         copyWithXclip(text.toUtf8());
         expected.prepend(text);
-        pauseFor(100ms);
+        pauseFor(200ms);
     }
     // One poll each, half a second apart.
     pauseFor(6500ms);

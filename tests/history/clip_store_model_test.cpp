@@ -1,4 +1,5 @@
-// Random sequences of copies, polls, copy-backs and clears, checked step by
+// Random sequences of copies, storms of changes without text, bursts of
+// copies faster than the poll, polls, copy-backs and clears, checked step by
 // step against a small model of the history rules.
 #include <gtest/gtest.h>
 
@@ -103,7 +104,7 @@ TEST(ClipStoreModel, RandomOperationsFollowTheHistoryRules) {
     };
     std::vector<ClipItem> seen;  // entries that may since have left the list
 
-    constexpr int kSteps = 120000;
+    constexpr int kSteps = 120000;  // at least 10^5
     for (int step = 0; step < kSteps; ++step) {
         notifications = 0;
         int expected = 0;
@@ -116,6 +117,29 @@ TEST(ClipStoreModel, RandomOperationsFollowTheHistoryRules) {
         } else if (op < 860) {
             board.copyNonTextFromOtherApp();
             model.clipboard.reset();
+        } else if (op < 880) {
+            // A storm of changes without text, perhaps around one text.
+            const std::size_t changes = 1 + pick(300);
+            const std::size_t textAt = pick(2) == 0 ? pick(changes) : changes;
+            model.clipboard.reset();
+            for (std::size_t i = 0; i < changes; ++i) {
+                if (i == textAt) {
+                    const Sample& sample = pool[pick(pool.size())];
+                    board.copyFromOtherApp(Text(sample.bytes));
+                    model.clipboard = sample;
+                } else {
+                    board.copyNonTextFromOtherApp();
+                    model.clipboard.reset();
+                }
+            }
+        } else if (op < 900) {
+            // A burst of copies between two polls: the poll sees the last.
+            const std::size_t copies = 2 + pick(20);
+            for (std::size_t i = 0; i < copies; ++i) {
+                const Sample& sample = pool[pick(pool.size())];
+                board.copyFromOtherApp(Text(sample.bytes));
+                model.clipboard = sample;
+            }
         } else if (op < 1500) {
             // One to three periods pass before the queued checks run.
             const std::size_t periods = 1 + pick(3);

@@ -3,6 +3,7 @@
 
 #include <QClipboard>
 #include <QGuiApplication>
+#include <QProcess>
 
 #include "history/clip_store.h"
 #include "platform/qt/qt_pasteboard.h"
@@ -46,6 +47,24 @@ TEST(QtClipboardTest, CapturesCopiesAndCopiesBackWithoutRecapturing) {
     EXPECT_EQ(pasteboard.changeCount(), count);
     EXPECT_EQ(store->items(), after);
     EXPECT_EQ(store->items().front().id, older.id);
+}
+
+TEST(QtClipboardTest, PasswordHintHidesTheTextWhateverItsValue) {
+    if (QGuiApplication::platformName() != "xcb") {
+        GTEST_SKIP() << "needs the private test display (run tools/test-all)";
+    }
+    platform::QtPasteboard pasteboard(QGuiApplication::clipboard());
+    for (const char* mode : {"secret", "normal"}) {
+        const std::int64_t before = pasteboard.changeCount();
+        QProcess owner;
+        owner.start(BRIMLET_CLIP_OWNER, {mode, "hunter2", "1"});
+        ASSERT_TRUE(pumpUntil([&] { return owner.canReadLine(); }));
+        ASSERT_TRUE(pumpUntil([&] { return pasteboard.changeCount() != before; }));
+        const std::optional<Text> text = pasteboard.string();
+        EXPECT_EQ(text.has_value(), std::string(mode) == "normal") << mode;
+        owner.kill();
+        owner.waitForFinished();
+    }
 }
 
 }  // namespace

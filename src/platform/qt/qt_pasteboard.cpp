@@ -25,7 +25,10 @@ std::optional<Text> QtPasteboard::string() const {
         return std::nullopt;
     }
     const QMimeData* data = clipboard_->mimeData(QClipboard::Clipboard);
-    if (data == nullptr || !data->hasText()) {
+    // Password managers offer this hint; whatever its value, a password never
+    // enters the history.
+    if (data == nullptr || !data->hasText() ||
+        data->hasFormat(QStringLiteral("x-kde-passwordManagerHint"))) {
         return std::nullopt;
     }
     const QByteArray utf8 = data->text().toUtf8();

@@ -41,7 +41,8 @@ constexpr std::size_t kMaxChunk = std::size_t{1} << 20;
 constexpr std::string_view kFetchProperty = "BRIMLET_SELECTION";
 // Appending nothing to this property of our window yields a server timestamp.
 constexpr std::string_view kTimeProbe = "BRIMLET_TIME_PROBE";
-// Password managers offer this target with the value "secret".
+// Password managers offer this target; its value varies ("secret", "1", with
+// or without a line end), so its presence alone marks a password.
 constexpr std::string_view kPasswordHint = "x-kde-passwordManagerHint";
 
 // X timestamps wrap around after 49 days; compare them as the server does.
@@ -185,8 +186,9 @@ class SelectionWorker::Impl {
         std::uint64_t generation = 0;
     };
 
-    // Reading the clipboard: TARGETS, then the password hint if offered, then
-    // the text in the best offered form.
+    // Reading the clipboard: TARGETS, then the text in the best offered form.
+    // An owner that does not list its targets is asked for the password hint
+    // first: any answer to it means a password.
     enum class Step { Targets, Hint, Text };
 
     struct PropertyValue {
@@ -266,6 +268,7 @@ class SelectionWorker::Impl {
     void beginFetch(xcb_timestamp_t time);
     void request(xcb_atom_t target, Step step);
     void stepDone(std::optional<PropertyValue> value);
+    [[nodiscard]] bool textType(xcb_atom_t target, xcb_atom_t type) const;
     void nextTextTarget();
     void incrementalChunk();
     void finishFetch(std::optional<Text> text);
@@ -558,29 +561,34 @@ void SelectionWorker::Impl::stepDone(std::optional<PropertyValue> value) {
 
     switch (fetch_->step) {
         case Step::Targets:
-            if (value && value->format == 32) {
+            if (value && value->format == 32 &&
+                (value->type == XCB_ATOM_ATOM || value->type == atoms_.targets)) {
                 fetch_->targetsKnown = true;
                 const std::size_t count = value->bytes.size() / sizeof(xcb_atom_t);
                 fetch_->offered.resize(count);
                 std::copy_n(value->bytes.data(), count * sizeof(xcb_atom_t),
                             reinterpret_cast<char*>(fetch_->offered.data()));
             }
-            if (fetch_->targetsKnown && offers(atoms_.passwordHint)) {
+            if (!fetch_->targetsKnown) {
                 request(atoms_.passwordHint, Step::Hint);
+            } else if (offers(atoms_.passwordHint)) {
+                // A password never enters a history that anyone can open.
+                finishFetch(std::nullopt);
             } else {
                 chooseText();
             }
             break;
         case Step::Hint:
-            // A password never enters a history that anyone can open.
-            if (value && value->bytes == "secret") {
+            if (value) {
                 finishFetch(std::nullopt);
             } else {
                 chooseText();
             }
             break;
         case Step::Text:
-            if (value && value->format == 8) {
+            // Only the type asked for is text; an INTEGER or an image of
+            // format 8 is not.
+            if (value && value->format == 8 && textType(fetch_->target, value->type)) {
                 if (fetch_->target == XCB_ATOM_STRING) {
                     finishFetch(Text(latin1ToUtf8(value->bytes)));
                 } else {
@@ -591,6 +599,14 @@ void SelectionWorker::Impl::stepDone(std::optional<PropertyValue> value) {
             }
             break;
     }
+}
+
+bool SelectionWorker::Impl::textType(xcb_atom_t target, xcb_atom_t type) const {
+    if (target == XCB_ATOM_STRING) {
+        return type == XCB_ATOM_STRING;
+    }
+    // Either UTF-8 name will do for either UTF-8 target.
+    return type == atoms_.utf8String || type == atoms_.textPlainUtf8;
 }
 
 void SelectionWorker::Impl::nextTextTarget() {

@@ -14,10 +14,12 @@ std::unique_ptr<X11Pasteboard> X11Pasteboard::open(const char* displayName,
     pasteboard->worker_ = x11::SelectionWorker::start(
         displayName,
         [target](x11::SelectionSnapshot snapshot) {
+            // Stamped here: a busy GUI thread must not make copies look quicker.
             QMetaObject::invokeMethod(
                 target,
-                [target, snapshot = std::move(snapshot)]() mutable {
-                    target->receive(std::move(snapshot));
+                [target, snapshot = std::move(snapshot),
+                 arrived = SnapshotQueue::Clock::now()]() mutable {
+                    target->receive(std::move(snapshot), arrived);
                 },
                 Qt::QueuedConnection);
         },
@@ -32,46 +34,23 @@ X11Pasteboard::~X11Pasteboard() {
     worker_.reset();
 }
 
-namespace {
-
-// Copies waiting for their turn; beyond this the oldest give way. More than
-// the history holds could never all stay in it anyway.
-constexpr std::size_t kMaxPending = 64;
-
-}  // namespace
-
-std::int64_t X11Pasteboard::changeCount() const {
-    if (!pending_.empty()) {
-        ++changeCount_;
-        text_ = std::move(pending_.front());
-        pending_.pop_front();
-    }
-    return changeCount_;
-}
-
-void X11Pasteboard::receive(x11::SelectionSnapshot snapshot) {
+void X11Pasteboard::receive(x11::SelectionSnapshot snapshot,
+                            SnapshotQueue::Clock::time_point arrived) {
     if (snapshot.writeGeneration != writes_) {
         return;  // read before our latest write replaced it
     }
-    pending_.push_back(std::move(snapshot.text));
-    if (pending_.size() > kMaxPending) {
-        pending_.pop_front();
-    }
+    queue_.push(std::move(snapshot.text), arrived);
 }
 
 std::int64_t X11Pasteboard::clearContents() {
     ++writes_;
-    pending_.clear();
-    text_.reset();
     worker_->write(std::nullopt, writes_);
-    return ++changeCount_;
+    return queue_.replace(std::nullopt);
 }
 
 bool X11Pasteboard::setString(const Text& text) {
     ++writes_;
-    pending_.clear();
-    ++changeCount_;
-    text_ = text;
+    queue_.replace(text);
     worker_->write(text, writes_);
     return worker_->connected();
 }

@@ -1,16 +1,17 @@
 // The CLIPBOARD selection on X11 without ever waiting on its owner in the GUI
 // thread. A worker thread reads every new owner's text and hands the finished
-// snapshot over; the counter moves when a snapshot arrives and on our own
-// writes, which the worker serves byte for byte.
+// snapshot over; the snapshots wait in a SnapshotQueue, which decides what
+// each read of the counter moves on to. Our own writes move it too, and the
+// worker serves them byte for byte.
 #pragma once
 
 #include <QObject>
 #include <cstdint>
-#include <deque>
 #include <memory>
 #include <optional>
 
 #include "platform/pasteboard.h"
+#include "platform/snapshot_queue.h"
 #include "platform/x11/selection_worker.h"
 
 namespace brimlet::platform {
@@ -26,11 +27,11 @@ class X11Pasteboard final : public QObject, public Pasteboard {
     X11Pasteboard& operator=(const X11Pasteboard&) = delete;
     ~X11Pasteboard() override;
 
-    // Neither ever blocks. Snapshots that arrive faster than the counter is
-    // read queue up, and each read of the counter moves on by one, so quick
-    // successive copies each get their turn instead of only the last.
-    [[nodiscard]] std::int64_t changeCount() const override;
-    [[nodiscard]] std::optional<Text> string() const override { return text_; }
+    // Neither ever blocks. Each read of the counter moves on to the next
+    // snapshot the queue lets through, so quick successive copies each get
+    // their turn, and a storm never keeps the next copy waiting.
+    [[nodiscard]] std::int64_t changeCount() const override { return queue_.changeCount(); }
+    [[nodiscard]] std::optional<Text> string() const override { return queue_.current(); }
     std::int64_t clearContents() override;
     // The worker takes the clipboard over shortly after; the counter has
     // already moved, and our ownership is not counted again.
@@ -38,13 +39,10 @@ class X11Pasteboard final : public QObject, public Pasteboard {
 
   private:
     X11Pasteboard() = default;
-    void receive(x11::SelectionSnapshot snapshot);
+    void receive(x11::SelectionSnapshot snapshot, SnapshotQueue::Clock::time_point arrived);
 
-    // The snapshot shown now, and those waiting their turn. Reading the
-    // counter is what moves the queue on, hence mutable.
-    mutable std::int64_t changeCount_ = 0;
-    mutable std::optional<Text> text_;
-    mutable std::deque<std::optional<Text>> pending_;
+    // Reading the counter is what moves the queue on, hence mutable.
+    mutable SnapshotQueue queue_;
     // Our own writes so far; snapshots read before the latest one are stale.
     std::uint64_t writes_ = 0;
     std::unique_ptr<x11::SelectionWorker> worker_;

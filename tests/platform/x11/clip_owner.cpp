@@ -1,14 +1,22 @@
 // Takes the CLIPBOARD and serves it the way a test needs:
-//   brimlet_clip_owner normal TEXT   serves TEXT as UTF8_STRING
-//   brimlet_clip_owner hung TEXT     takes the clipboard and never answers
-//   brimlet_clip_owner secret TEXT   also offers x-kde-passwordManagerHint "secret"
-//   brimlet_clip_owner large BYTES   serves BYTES bytes of clipPattern
+//   brimlet_clip_owner normal TEXT         serves TEXT as UTF8_STRING
+//   brimlet_clip_owner hung TEXT           takes the clipboard and never answers
+//   brimlet_clip_owner secret TEXT [HINT]  also offers x-kde-passwordManagerHint with
+//                                          the value HINT ("secret"; \n and \0 allowed)
+//   brimlet_clip_owner large BYTES         serves BYTES bytes of clipPattern
+//   brimlet_clip_owner integer TEXT        answers UTF8_STRING with an INTEGER of TEXT's bytes
+//   brimlet_clip_owner flood COUNT [MS]    takes it COUNT times, serving "flood 0", "flood 1",
+//                                          ..., MS milliseconds apart (default: back to back)
+//   brimlet_clip_owner flap COUNT [MS]     takes it and gives it up COUNT times: no text
 // Texts above 64 KiB go out incrementally in 64 KiB chunks. Prints "ready"
-// once it owns the clipboard; exits when it loses it (except when hung).
+// once it owns the clipboard (flood and flap: once the storm is over); exits
+// when it loses it (except when hung; flap exits at once).
+#include <poll.h>
 #include <unistd.h>
 #include <xcb/xcb.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -21,6 +29,7 @@
 namespace {
 
 constexpr std::size_t kChunk = std::size_t{64} << 10;
+using Clock = std::chrono::steady_clock;
 
 xcb_atom_t intern(xcb_connection_t* c, std::string_view name) {
     xcb_intern_atom_reply_t* reply = xcb_intern_atom_reply(
@@ -30,112 +39,225 @@ xcb_atom_t intern(xcb_connection_t* c, std::string_view name) {
     return atom;
 }
 
+std::string unescape(std::string_view raw) {
+    std::string out;
+    for (std::size_t i = 0; i < raw.size(); ++i) {
+        if (raw[i] == '\\' && i + 1 < raw.size()) {
+            ++i;
+            out.push_back(raw[i] == 'n' ? '\n' : raw[i] == '0' ? '\0' : raw[i]);
+        } else {
+            out.push_back(raw[i]);
+        }
+    }
+    return out;
+}
+
+class Owner {
+  public:
+    Owner(xcb_connection_t* c, std::string_view mode) : c_(c), mode_(mode) {
+        const xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(c)).data;
+        for (xcb_window_t& window : windows_) {
+            window = xcb_generate_id(c);
+            xcb_create_window(c, XCB_COPY_FROM_PARENT, window, screen->root, 0, 0, 1, 1, 0,
+                              XCB_WINDOW_CLASS_INPUT_OUTPUT, XCB_COPY_FROM_PARENT, 0, nullptr);
+        }
+        clipboard_ = intern(c, "CLIPBOARD");
+        targets_ = intern(c, "TARGETS");
+        utf8_ = intern(c, "UTF8_STRING");
+        incr_ = intern(c, "INCR");
+        hint_ = intern(c, "x-kde-passwordManagerHint");
+    }
+
+    std::string data;
+    std::string hintValue = "secret";
+
+    // Takes the clipboard, from the other of our two windows each time, so
+    // that every take is a change of owner.
+    void take() {
+        current_ = windows_[taken_++ % 2];
+        xcb_set_selection_owner(c_, current_, clipboard_, XCB_CURRENT_TIME);
+        xcb_flush(c_);
+    }
+    void giveUp() {
+        xcb_set_selection_owner(c_, XCB_NONE, clipboard_, XCB_CURRENT_TIME);
+        xcb_flush(c_);
+    }
+    void roundTrip() {
+        std::free(
+            xcb_get_selection_owner_reply(c_, xcb_get_selection_owner(c_, clipboard_), nullptr));
+    }
+    // Serves requests until `deadline`; false once the clipboard is lost.
+    bool serveUntil(Clock::time_point deadline) {
+        while (true) {
+            while (xcb_generic_event_t* event = xcb_poll_for_event(c_)) {
+                const bool keep = handle(*event);
+                std::free(event);
+                xcb_flush(c_);
+                if (!keep) {
+                    return false;
+                }
+            }
+            if (xcb_connection_has_error(c_) != 0) {
+                return false;
+            }
+            const auto left =
+                std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
+            if (left <= 0) {
+                return true;
+            }
+            pollfd fd{xcb_get_file_descriptor(c_), POLLIN, 0};
+            ::poll(&fd, 1, static_cast<int>(std::min<long>(left, 1000)));
+        }
+    }
+    void serveUntilLost() {
+        while (serveUntil(Clock::now() + std::chrono::hours(1))) {
+        }
+    }
+
+  private:
+    bool handle(const xcb_generic_event_t& event) {
+        const int type = event.response_type & 0x7F;
+        if (type == XCB_SELECTION_CLEAR) {
+            const auto& clear = reinterpret_cast<const xcb_selection_clear_event_t&>(event);
+            // During a flood our other window's loss is our own doing.
+            return clear.owner != current_;
+        }
+        if (type == XCB_SELECTION_REQUEST) {
+            request(reinterpret_cast<const xcb_selection_request_event_t&>(event));
+        } else if (type == XCB_PROPERTY_NOTIFY) {
+            const auto& notify = reinterpret_cast<const xcb_property_notify_event_t&>(event);
+            if (notify.window == incrRequestor_ && notify.atom == incrProperty_ &&
+                notify.state == XCB_PROPERTY_DELETE) {
+                const std::size_t size = std::min(kChunk, data.size() - incrOffset_);
+                xcb_change_property(c_, XCB_PROP_MODE_REPLACE, incrRequestor_, incrProperty_, utf8_,
+                                    8, static_cast<std::uint32_t>(size), data.data() + incrOffset_);
+                incrOffset_ += size;
+                if (size == 0) {
+                    incrRequestor_ = XCB_NONE;
+                }
+            }
+        }
+        return true;
+    }
+
+    void request(const xcb_selection_request_event_t& request) {
+        const xcb_atom_t property =
+            request.property == XCB_NONE ? request.target : request.property;
+        const bool secret = mode_ == "secret";
+        bool served = true;
+        if (request.target == targets_) {
+            std::vector<xcb_atom_t> offered{targets_, utf8_};
+            if (secret) {
+                offered.push_back(hint_);
+            }
+            xcb_change_property(c_, XCB_PROP_MODE_REPLACE, request.requestor, property,
+                                XCB_ATOM_ATOM, 32, static_cast<std::uint32_t>(offered.size()),
+                                offered.data());
+        } else if (request.target == hint_ && secret) {
+            xcb_change_property(c_, XCB_PROP_MODE_REPLACE, request.requestor, property,
+                                XCB_ATOM_STRING, 8, static_cast<std::uint32_t>(hintValue.size()),
+                                hintValue.data());
+        } else if (request.target == utf8_ && mode_ == "integer") {
+            xcb_change_property(c_, XCB_PROP_MODE_REPLACE, request.requestor, property,
+                                XCB_ATOM_INTEGER, 8, static_cast<std::uint32_t>(data.size()),
+                                data.data());
+        } else if (request.target == utf8_ && data.size() <= kChunk) {
+            xcb_change_property(c_, XCB_PROP_MODE_REPLACE, request.requestor, property, utf8_, 8,
+                                static_cast<std::uint32_t>(data.size()), data.data());
+        } else if (request.target == utf8_) {
+            const std::uint32_t watch = XCB_EVENT_MASK_PROPERTY_CHANGE;
+            xcb_change_window_attributes(c_, request.requestor, XCB_CW_EVENT_MASK, &watch);
+            const auto size = static_cast<std::uint32_t>(data.size());
+            xcb_change_property(c_, XCB_PROP_MODE_REPLACE, request.requestor, property, incr_, 32,
+                                1, &size);
+            incrRequestor_ = request.requestor;
+            incrProperty_ = property;
+            incrOffset_ = 0;
+        } else {
+            served = false;
+        }
+        xcb_selection_notify_event_t notify{};
+        notify.response_type = XCB_SELECTION_NOTIFY;
+        notify.time = request.time;
+        notify.requestor = request.requestor;
+        notify.selection = request.selection;
+        notify.target = request.target;
+        notify.property = served ? property : XCB_NONE;
+        xcb_send_event(c_, 0, request.requestor, XCB_EVENT_MASK_NO_EVENT,
+                       reinterpret_cast<const char*>(&notify));
+    }
+
+    xcb_connection_t* c_;
+    std::string_view mode_;
+    xcb_window_t windows_[2] = {};
+    xcb_window_t current_ = XCB_NONE;
+    unsigned taken_ = 0;
+    xcb_atom_t clipboard_, targets_, utf8_, incr_, hint_;
+    // One incremental transfer at a time is all the tests need.
+    xcb_window_t incrRequestor_ = XCB_NONE;
+    xcb_atom_t incrProperty_ = XCB_NONE;
+    std::size_t incrOffset_ = 0;
+};
+
+void ready() {
+    std::puts("ready");
+    std::fflush(stdout);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 3) {
-        std::fprintf(stderr, "usage: %s normal|hung|secret|large TEXT|BYTES\n", argv[0]);
+    if (argc < 3 || argc > 4) {
+        std::fprintf(stderr,
+                     "usage: %s normal|hung|secret|large|integer|flood|flap TEXT|BYTES|COUNT "
+                     "[HINT|MS]\n",
+                     argv[0]);
         return 2;
     }
     const std::string_view mode = argv[1];
-    const std::string data =
-        mode == "large" ? brimlet::x11test::clipPattern(std::strtoull(argv[2], nullptr, 10))
-                        : std::string(argv[2]);
-
     xcb_connection_t* c = xcb_connect(nullptr, nullptr);
     if (xcb_connection_has_error(c) != 0) {
         return 1;
     }
-    const xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(c)).data;
-    const xcb_window_t window = xcb_generate_id(c);
-    xcb_create_window(c, XCB_COPY_FROM_PARENT, window, screen->root, 0, 0, 1, 1, 0,
-                      XCB_WINDOW_CLASS_INPUT_OUTPUT, XCB_COPY_FROM_PARENT, 0, nullptr);
-    const xcb_atom_t clipboard = intern(c, "CLIPBOARD");
-    const xcb_atom_t targets = intern(c, "TARGETS");
-    const xcb_atom_t utf8 = intern(c, "UTF8_STRING");
-    const xcb_atom_t incr = intern(c, "INCR");
-    const xcb_atom_t hint = intern(c, "x-kde-passwordManagerHint");
+    Owner owner(c, mode);
+    if (mode == "flood" || mode == "flap") {
+        const long count = std::strtol(argv[2], nullptr, 10);
+        const auto apart = std::chrono::milliseconds(argc == 4 ? std::atol(argv[3]) : 0);
+        Clock::time_point next = Clock::now();
+        for (long i = 0; i < count; ++i) {
+            owner.data = "flood " + std::to_string(i);
+            owner.take();
+            if (mode == "flap") {
+                owner.giveUp();
+            }
+            next += apart;
+            owner.serveUntil(next);
+        }
+        owner.roundTrip();
+        ready();
+        if (mode == "flood") {
+            owner.serveUntilLost();
+        }
+        xcb_disconnect(c);
+        return 0;
+    }
 
-    // The server stamps the ownership with its current time.
-    xcb_set_selection_owner(c, window, clipboard, XCB_CURRENT_TIME);
+    owner.data = mode == "large"
+                     ? brimlet::x11test::clipPattern(std::strtoull(argv[2], nullptr, 10))
+                     : std::string(argv[2]);
+    if (argc == 4) {
+        owner.hintValue = unescape(argv[3]);
+    }
+    owner.take();
     // A round trip, so that we own the clipboard before we say so.
-    std::free(xcb_get_selection_owner_reply(c, xcb_get_selection_owner(c, clipboard), nullptr));
-    std::puts("ready");
-    std::fflush(stdout);
-
+    owner.roundTrip();
+    ready();
     if (mode == "hung") {
         for (;;) {
             pause();
         }
     }
-
-    // One incremental transfer at a time is all the tests need.
-    xcb_window_t incrRequestor = XCB_NONE;
-    xcb_atom_t incrProperty = XCB_NONE;
-    std::size_t incrOffset = 0;
-
-    while (xcb_generic_event_t* event = xcb_wait_for_event(c)) {
-        const int type = event->response_type & 0x7F;
-        if (type == XCB_SELECTION_CLEAR) {
-            std::free(event);
-            break;
-        }
-        if (type == XCB_SELECTION_REQUEST) {
-            const auto* request = reinterpret_cast<xcb_selection_request_event_t*>(event);
-            const xcb_atom_t property =
-                request->property == XCB_NONE ? request->target : request->property;
-            bool served = true;
-            if (request->target == targets) {
-                std::vector<xcb_atom_t> offered{targets, utf8};
-                if (mode == "secret") {
-                    offered.push_back(hint);
-                }
-                xcb_change_property(c, XCB_PROP_MODE_REPLACE, request->requestor, property,
-                                    XCB_ATOM_ATOM, 32, static_cast<std::uint32_t>(offered.size()),
-                                    offered.data());
-            } else if (request->target == hint && mode == "secret") {
-                xcb_change_property(c, XCB_PROP_MODE_REPLACE, request->requestor, property,
-                                    XCB_ATOM_STRING, 8, 6, "secret");
-            } else if (request->target == utf8 && data.size() <= kChunk) {
-                xcb_change_property(c, XCB_PROP_MODE_REPLACE, request->requestor, property, utf8, 8,
-                                    static_cast<std::uint32_t>(data.size()), data.data());
-            } else if (request->target == utf8) {
-                const std::uint32_t watch = XCB_EVENT_MASK_PROPERTY_CHANGE;
-                xcb_change_window_attributes(c, request->requestor, XCB_CW_EVENT_MASK, &watch);
-                const auto size = static_cast<std::uint32_t>(data.size());
-                xcb_change_property(c, XCB_PROP_MODE_REPLACE, request->requestor, property, incr,
-                                    32, 1, &size);
-                incrRequestor = request->requestor;
-                incrProperty = property;
-                incrOffset = 0;
-            } else {
-                served = false;
-            }
-            xcb_selection_notify_event_t notify{};
-            notify.response_type = XCB_SELECTION_NOTIFY;
-            notify.time = request->time;
-            notify.requestor = request->requestor;
-            notify.selection = request->selection;
-            notify.target = request->target;
-            notify.property = served ? property : XCB_NONE;
-            xcb_send_event(c, 0, request->requestor, XCB_EVENT_MASK_NO_EVENT,
-                           reinterpret_cast<const char*>(&notify));
-        } else if (type == XCB_PROPERTY_NOTIFY) {
-            const auto* notify = reinterpret_cast<xcb_property_notify_event_t*>(event);
-            if (notify->window == incrRequestor && notify->atom == incrProperty &&
-                notify->state == XCB_PROPERTY_DELETE) {
-                const std::size_t size = std::min(kChunk, data.size() - incrOffset);
-                xcb_change_property(c, XCB_PROP_MODE_REPLACE, incrRequestor, incrProperty, utf8, 8,
-                                    static_cast<std::uint32_t>(size), data.data() + incrOffset);
-                incrOffset += size;
-                if (size == 0) {
-                    incrRequestor = XCB_NONE;
-                }
-            }
-        }
-        std::free(event);
-        xcb_flush(c);
-    }
+    owner.serveUntilLost();
     xcb_disconnect(c);
     return 0;
 }

@@ -69,9 +69,10 @@ class X11PasteboardTest : public ::testing::Test {
     QProcess& xclipCopy(const QByteArray& text) {
         return start("xclip", {"-selection", "clipboard", "-quiet"}, text);
     }
-    // Our scripted owner takes the clipboard; returns once it owns it.
-    QProcess& owner(const QString& mode, const QString& argument) {
-        QProcess& process = start(BRIMLET_CLIP_OWNER, {mode, argument});
+    // Our scripted owner takes the clipboard; returns once it owns it (a
+    // storm: once it is over).
+    QProcess& owner(const QString& mode, const QString& argument, const QStringList& extra = {}) {
+        QProcess& process = start(BRIMLET_CLIP_OWNER, QStringList{mode, argument} + extra);
         EXPECT_TRUE(pumpUntil([&] { return process.canReadLine(); }, 5s))
             << "brimlet_clip_owner did not take the clipboard";
         return process;
@@ -91,6 +92,16 @@ class X11PasteboardTest : public ::testing::Test {
     }
     bool waitForChange(std::int64_t from, std::chrono::milliseconds timeout = 5s) {
         return pumpUntil([&] { return board->changeCount() != from; }, timeout);
+    }
+    // How many polls, each reading the counter and then the text as the
+    // store does, it takes until `text` shows; more than `limit` if never.
+    int pollsUntil(std::string_view text, int limit = 100) {
+        for (int poll = 1; poll <= limit; ++poll) {
+            if (holds(text)) {
+                return poll;
+            }
+        }
+        return limit + 1;
     }
 
     std::list<QProcess> programs;
@@ -150,9 +161,17 @@ TEST_F(X11PasteboardTest, HungOwnerBlocksNothingAndIsOvertakenByTheNextCopy) {
     }
 }
 
-TEST_F(X11PasteboardTest, PasswordHintHidesTheText) {
+TEST_F(X11PasteboardTest, OnlyPlainTextsWithoutAPasswordHintAreTexts) {
+    // The hint's presence marks a password, whatever its value.
+    for (const char* hint : {"secret", "secret\\n", "secret\\0", "1", ""}) {
+        const std::int64_t before = board->changeCount();
+        owner("secret", "hunter2", {hint});
+        ASSERT_TRUE(waitForChange(before)) << hint;
+        EXPECT_FALSE(board->string().has_value()) << hint;
+    }
+    // An answer of another type than the text asked for is no text.
     std::int64_t before = board->changeCount();
-    owner("secret", "hunter2");
+    owner("integer", "not a text");
     ASSERT_TRUE(waitForChange(before));
     EXPECT_FALSE(board->string().has_value());
     // The same text without the hint is an ordinary copy.
@@ -160,6 +179,28 @@ TEST_F(X11PasteboardTest, PasswordHintHidesTheText) {
     owner("normal", "hunter2");
     ASSERT_TRUE(waitForChange(before));
     EXPECT_TRUE(holds("hunter2"));
+}
+
+TEST_F(X11PasteboardTest, StormsNeverKeepTheNextCopyWaiting) {
+    // An owner that takes and drops the clipboard without text...
+    owner("flap", "2000");
+    xclipCopy("after the flapping");
+    pumpFor(1s);
+    EXPECT_LE(pollsUntil("after the flapping"), 1);
+
+    // ...on both sides of a copy, which still gets its turn...
+    owner("flap", "100");
+    xclipCopy("between two storms");
+    pumpFor(300ms);
+    owner("flap", "100");
+    pumpFor(1s);
+    EXPECT_LE(pollsUntil("between two storms"), 1);
+
+    // ...and one that floods it with texts.
+    owner("flood", "2000");
+    xclipCopy("after the flood");
+    pumpFor(1s);
+    EXPECT_LE(pollsUntil("after the flood"), 2);
 }
 
 TEST_F(X11PasteboardTest, WritesEitherWayKeepTheirBytesAndAreCountedOnce) {
@@ -195,11 +236,12 @@ TEST_F(X11PasteboardTest, WritesEitherWayKeepTheirBytesAndAreCountedOnce) {
 }
 
 TEST_F(X11PasteboardTest, CopiesFasterThanThePollsWaitTheirTurnInOrder) {
+    // Five a second, as quick as people copy.
     std::vector<std::string> copied;
     for (int i = 0; i < 10; ++i) {
         copied.push_back("quick copy " + std::to_string(i));
         xclipCopy(bytes(copied.back()));
-        pumpFor(100ms);  // nobody reads the counter meanwhile
+        pumpFor(200ms);  // nobody reads the counter meanwhile
     }
     pumpFor(300ms);
     std::vector<std::string> seen;

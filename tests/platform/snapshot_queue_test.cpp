@@ -1,0 +1,170 @@
+// What each poll sees, on made-up time with a poll every half second.
+#include "platform/snapshot_queue.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace brimlet::platform {
+namespace {
+
+using namespace std::chrono_literals;
+using Clock = SnapshotQueue::Clock;
+using Texts = std::vector<std::string>;
+
+class SnapshotQueueTest : public ::testing::Test {
+  protected:
+    // Another program's change, `after` the previous one; nothing for a
+    // change without text.
+    void change(const std::optional<std::string>& text, Clock::duration after) {
+        advance(after);
+        queue.push(text ? std::optional<Text>(Text(*text)) : std::nullopt, now);
+        if (text) {
+            newest = *text;
+        }
+    }
+    // Time passes, and the polls that fall in it run.
+    void advance(Clock::duration duration) {
+        const Clock::time_point until = now + duration;
+        while (nextPoll <= until) {
+            now = nextPoll;
+            nextPoll += 500ms;
+            poll();
+        }
+        now = until;
+    }
+    void poll() {
+        const std::int64_t before = count;
+        count = queue.changeCount();
+        if (count != before && queue.current()) {
+            seen.emplace_back(queue.current()->bytes());
+            seenNewest += seen.back() == newest ? 1 : 0;
+        }
+    }
+    // The text that the next poll captures, if any.
+    std::optional<std::string> nextCapture() {
+        const std::size_t before = seen.size();
+        advance(nextPoll - now);
+        return seen.size() > before ? std::optional(seen.back()) : std::nullopt;
+    }
+
+    SnapshotQueue queue;
+    Clock::time_point now{};
+    Clock::time_point nextPoll = now + 500ms;
+    std::int64_t count = 0;
+    std::string newest;
+    Texts seen;  // each poll's capture
+    std::size_t seenNewest = 0;
+};
+
+TEST_F(SnapshotQueueTest, ChangesWithoutTextNeverHoldUpAText) {
+    for (int i = 0; i < 2000; ++i) {
+        change(std::nullopt, 1ms);
+    }
+    change("between two storms", 1ms);
+    for (int i = 0; i < 100; ++i) {
+        change(std::nullopt, 1ms);
+    }
+    EXPECT_EQ(nextCapture(), "between two storms");
+
+    // Nor do they push out texts waiting their turn.
+    change("one", 200ms);
+    for (int i = 0; i < 200; ++i) {
+        change(std::nullopt, 1ms);
+    }
+    change("two", 1ms);
+    for (int i = 0; i < 200; ++i) {
+        change(std::nullopt, 1ms);
+    }
+    advance(3s);
+    EXPECT_EQ(seen, (Texts{"between two storms", "one", "two"}));
+
+    // While it is the newest change, one without text is shown.
+    const std::int64_t before = count;
+    change(std::nullopt, 1ms);
+    advance(1s);
+    EXPECT_EQ(count, before + 1);
+    EXPECT_FALSE(queue.current());
+}
+
+TEST_F(SnapshotQueueTest, CopiesAtAHumanPaceAllLandInOrder) {
+    // Five a second for six seconds, against two polls a second; later a
+    // dozen quick ones.
+    Texts copied;
+    for (int i = 0; i < 30; ++i) {
+        copied.push_back("copy " + std::to_string(i));
+        change(copied.back(), 200ms);
+    }
+    advance(11s);
+    for (int i = 0; i < 12; ++i) {
+        copied.push_back("quick " + std::to_string(i));
+        change(copied.back(), 150ms);
+    }
+    advance(30s);
+    EXPECT_EQ(seen, copied);
+}
+
+TEST_F(SnapshotQueueTest, UnderAFloodEachPollSeesTheNewestAndTheNextCopyComesNext) {
+    // Thirteen texts a second for half a minute.
+    for (int i = 0; i < 390; ++i) {
+        change("flood " + std::to_string(i), 77ms);
+    }
+    EXPECT_EQ(seenNewest, seen.size()) << "a poll saw a text older than the newest";
+    EXPECT_GE(seen.size(), 59U);
+    change("after the flood", 10ms);
+    EXPECT_EQ(nextCapture(), "after the flood");
+
+    // Storms of changes with and without text, fast and less so, then a copy.
+    for (const auto apart : {4ms, 30ms, 150ms}) {
+        for (int i = 0; i < 1000; ++i) {
+            change(i % 2 == 0 ? std::optional("storm " + std::to_string(i)) : std::nullopt, apart);
+        }
+        change("after the storm", 1ms);
+        EXPECT_EQ(nextCapture(), "after the storm") << apart.count();
+    }
+
+    // A flood that simply ends leaves its newest text for the next poll.
+    for (int i = 0; i < 100; ++i) {
+        change("last flood " + std::to_string(i), 4ms);
+    }
+    EXPECT_EQ(nextCapture(), "last flood 99");
+}
+
+TEST_F(SnapshotQueueTest, OurOwnWriteDropsWhatWaitsAndCountsOnce) {
+    change("theirs 1", 200ms);
+    change("theirs 2", 200ms);
+    const std::int64_t before = queue.changeCount();
+    EXPECT_EQ(queue.replace(Text("ours")), before + 1);
+    EXPECT_EQ(queue.waiting(), 0U);
+    EXPECT_EQ(queue.changeCount(), before + 1);
+    EXPECT_EQ(queue.current()->bytes(), "ours");
+    EXPECT_EQ(queue.replace(std::nullopt), before + 2);
+    EXPECT_FALSE(queue.current());
+}
+
+TEST(SnapshotQueueLimits, NoMoreWaitsThanTheHistoryHoldsAndTheNewestAlwaysStays) {
+    Clock::time_point now{};
+    SnapshotQueue byCount;
+    for (int i = 0; i < 60; ++i) {
+        byCount.push(Text("#" + std::to_string(i)), now += 1s);
+    }
+    EXPECT_EQ(byCount.waiting(), 50U);
+    byCount.changeCount();
+    EXPECT_EQ(byCount.current()->bytes(), "#10");
+
+    SnapshotQueue bySize({.maxWaitingBytes = 100});
+    for (const char text : {'x', 'y', 'z'}) {
+        bySize.push(Text(std::string(40, text)), now += 1s);
+    }
+    EXPECT_EQ(bySize.waiting(), 2U);
+    bySize.changeCount();
+    EXPECT_EQ(bySize.current()->bytes(), std::string(40, 'y'));
+    bySize.push(Text(std::string(500, 'w')), now += 1s);
+    EXPECT_EQ(bySize.waiting(), 1U);
+    bySize.changeCount();
+    EXPECT_EQ(bySize.current()->size(), 500U);
+}
+
+}  // namespace
+}  // namespace brimlet::platform
