@@ -1,6 +1,7 @@
 #include "history/clip_store.h"
 
 #include <algorithm>
+#include <numeric>
 #include <utility>
 
 #include "platform/text.h"
@@ -38,9 +39,20 @@ void ClipStore::capture() {
     objectWillChange_.send();
     items_.insert(items_.begin(), ClipItem{Uuid::random(), text});
 
-    if (items_.size() > kHistoryCapacity) {
+    const auto bytes = [this] {
+        return std::accumulate(
+            items_.begin(), items_.end(), std::size_t{0},
+            [](std::size_t sum, const ClipItem& item) { return sum + item.text.size(); });
+    };
+    // One trimming step for either bound: the oldest leave first.
+    if (items_.size() > kHistoryCapacity || bytes() > env_.textBudget) {
         objectWillChange_.send();
-        items_.resize(kHistoryCapacity);
+        items_.resize(std::min(items_.size(), kHistoryCapacity));
+        std::size_t total = bytes();
+        while (items_.size() > 1 && total > env_.textBudget) {
+            total -= items_.back().text.size();
+            items_.pop_back();
+        }
     }
 }
 

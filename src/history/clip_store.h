@@ -1,5 +1,6 @@
-// The clipboard history: newest first, no repeated texts, at most
-// `kHistoryCapacity` entries after each capture.
+// The clipboard history: newest first, no repeated texts, after each capture
+// at most `kHistoryCapacity` entries and `kHistoryTextBudget` bytes of text
+// (the newest entry always stays, whatever its size).
 #pragma once
 
 #include <cstddef>
@@ -16,6 +17,8 @@
 namespace brimlet {
 
 inline constexpr std::size_t kHistoryCapacity = 50;
+// 50 texts at the 64 MiB a clipboard read allows would be 3.2 GB.
+inline constexpr std::size_t kHistoryTextBudget = std::size_t{256} << 20;
 inline constexpr platform::Seconds kPollPeriod{0.5};
 
 // What the store reaches the system through.
@@ -24,6 +27,8 @@ struct StoreEnvironment {
     std::function<platform::Pasteboard&()> generalPasteboard;
     platform::TimerScheduler* timers = nullptr;
     platform::MainExecutor* mainExecutor = nullptr;
+    // Tests shrink it.
+    std::size_t textBudget = kHistoryTextBudget;
 };
 
 class ClipStore : public std::enable_shared_from_this<ClipStore> {

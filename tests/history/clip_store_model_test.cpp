@@ -44,10 +44,15 @@ std::vector<Sample> samplePool() {
         {"\u1100\u1161", 10},
         {"\uac00", 10},
     };
-    // Enough distinct texts to run into the cap again and again.
+    // Enough distinct texts to run into the cap again and again, and a few
+    // long enough to run into the size budget.
     for (int i = 0; i < 70; ++i) {
         pool.push_back({"text " + std::to_string(i), 100 + i});
     }
+    for (int i = 0; i < 6; ++i) {
+        pool.push_back({std::string(80 + 40 * i, static_cast<char>('k' + i)), 200 + i});
+    }
+    pool.push_back({std::string(600, 'z'), 300});  // alone over the budget
     return pool;
 }
 
@@ -56,6 +61,8 @@ struct ModelEntry {
     std::string bytes;
     int cls;
 };
+
+constexpr std::size_t kBudget = 500;
 
 class Model {
   public:
@@ -73,11 +80,20 @@ class Model {
         }
         std::erase_if(items, [&](const ModelEntry& e) { return e.cls == clipboard->cls; });
         items.insert(items.begin(), {Uuid(), clipboard->bytes, clipboard->cls});
-        if (items.size() > kHistoryCapacity) {
-            items.resize(kHistoryCapacity);
-            return 3;
+        const auto bytes = [&] {
+            std::size_t sum = 0;
+            for (const ModelEntry& e : items) {
+                sum += e.bytes.size();
+            }
+            return sum;
+        };
+        if (items.size() <= kHistoryCapacity && bytes() <= kBudget) {
+            return 2;
         }
-        return 2;
+        while (items.size() > kHistoryCapacity || (items.size() > 1 && bytes() > kBudget)) {
+            items.pop_back();
+        }
+        return 3;
     }
 };
 
@@ -90,6 +106,7 @@ TEST(ClipStoreModel, RandomOperationsFollowTheHistoryRules) {
         .generalPasteboard = [&]() -> platform::Pasteboard& { return board; },
         .timers = &timers,
         .mainExecutor = &executor,
+        .textBudget = kBudget,
     });
     int notifications = 0;
     auto subscription = store->objectWillChange().subscribe([&] { ++notifications; });

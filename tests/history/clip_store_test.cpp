@@ -109,6 +109,21 @@ TEST_F(ClipStoreTest, CapsTheHistoryAtFiftyAnnouncingEachStepBeforehand) {
     EXPECT_EQ(store->items().back().text.bytes(), "entry 1");  // "entry 0" fell off
 }
 
+TEST_F(ClipStoreTest, BoundsTheTextSizeOldestFirstAlwaysKeepingTheNewest) {
+    // Three texts of two fifths of the budget each: the third pushes out the
+    // oldest, whatever their number, in one trimming step.
+    const std::size_t large = kHistoryTextBudget / 5 * 2;
+    copy("small");
+    copy(std::string(large, 'a'));
+    copy(std::string(large, 'b'));
+    resetCounters();
+    copy(std::string(large, 'c'));
+    ASSERT_EQ(store->items().size(), 2U);
+    EXPECT_EQ(store->items()[0].text.bytes().front(), 'c');
+    EXPECT_EQ(store->items()[1].text.bytes().front(), 'b');
+    EXPECT_EQ(sizesSeen, (std::vector<std::size_t>{3, 3, 4}));
+}
+
 TEST_F(ClipStoreTest, CopyBackWritesTheTextAsIsAndMovesTheSameEntryUpWithoutRecapture) {
     fill(8);
     const auto before = store->items();
