@@ -35,8 +35,10 @@ int BrimletApp::main(int argc, char** argv) {
                 "end it before starting a new one.\n",
                 stderr);
             return 1;
-        case platform::SingleInstance::Role::Primary:
         case platform::SingleInstance::Role::Alone:
+            std::fprintf(stderr, "%s\n", qPrintable(instance.problem()));
+            break;
+        case platform::SingleInstance::Role::Primary:
             break;
     }
     BrimletApp app;

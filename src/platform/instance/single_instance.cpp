@@ -1,15 +1,19 @@
 #include "platform/instance/single_instance.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <QCryptographicHash>
 #include <QDir>
-#include <QFileInfo>
 #include <QGuiApplication>
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QLockFile>
 #include <QTimer>
+#include <cerrno>
+#include <cstdlib>
+#include <mutex>
+#include <string>
 #include <utility>
 
 #include "platform/x11/qt_display.h"
@@ -17,16 +21,20 @@
 namespace brimlet::platform {
 namespace {
 
-// A request is a word; a client that sends more, or takes longer, is dropped
-// without holding up the GUI thread or anyone else.
+// A request is a word, sent at once on connecting; a client that sends more,
+// or takes longer, is dropped without holding up the GUI thread or anyone
+// else, and beyond the limit the oldest client gives way to a newcomer.
 constexpr qsizetype kMaxMessageBytes = 64;
-constexpr int kClientTimeoutMs = 2000;
-constexpr int kMaxClients = 16;
+constexpr int kClientTimeoutMs = 1000;
+constexpr std::size_t kMaxClients = 16;
 
 // Connecting to a live local socket takes microseconds; these only bound a
 // process that is not there, so that a later start ends within a second.
 constexpr int kConnectTimeoutMs = 300;
 constexpr int kLockWaitMs = 2000;
+// The running instance answers from its event loop, which may be busy for a
+// moment (a panel rebuilding over large texts).
+constexpr int kAnswerTimeoutMs = 3000;
 
 // sun_path holds 108 bytes; Qt first binds in a directory named after the
 // socket with 8 more characters, then renames.
@@ -54,15 +62,51 @@ QString safeFileNamePart(const QString& raw) {
 }
 
 enum class Answer {
-    Delivered,  // a running instance took the request
+    Delivered,  // a running instance took the request and said so
     Nobody,     // no socket, or one that nobody listens on (a crashed instance)
-    NoAnswer,   // someone listens but does not accept
+    NoAnswer,   // someone listens but did not answer
     Forbidden,  // the socket is not ours to use
 };
 
+QByteArray localPath(const QString& name) {
+    return QFile::encodeName(name);
+}
+
+// A directory of `uid` that nobody else may enter: checked without following
+// a link, so that nobody can lend us theirs.
+bool privateDirectory(const QString& path, unsigned uid, mode_t exactMode) {
+    struct stat info {};
+    if (::lstat(localPath(path).constData(), &info) != 0) {
+        return false;
+    }
+    const mode_t mode = info.st_mode & 07777;
+    return S_ISDIR(info.st_mode) && info.st_uid == uid &&
+           (exactMode != 0 ? mode == exactMode : (mode & 077) == 0);
+}
+
+// What is at the socket's place; links are never followed.
+enum class Occupant { Nothing, OurSocket, Other };
+
+Occupant occupant(const QString& name) {
+    struct stat info {};
+    if (::lstat(localPath(name).constData(), &info) != 0) {
+        return errno == ENOENT ? Occupant::Nothing : Occupant::Other;
+    }
+    return S_ISSOCK(info.st_mode) && info.st_uid == ::getuid() ? Occupant::OurSocket
+                                                               : Occupant::Other;
+}
+
 Answer askToOpenPanel(const QString& name) {
+    switch (occupant(name)) {
+        case Occupant::Nothing:
+            return Answer::Nobody;
+        case Occupant::Other:
+            return Answer::Forbidden;
+        case Occupant::OurSocket:
+            break;
+    }
     QLocalSocket socket;
-    socket.connectToServer(name, QIODevice::WriteOnly);
+    socket.connectToServer(name);
     if (!socket.waitForConnected(kConnectTimeoutMs)) {
         switch (socket.error()) {
             case QLocalSocket::ServerNotFoundError:
@@ -75,18 +119,55 @@ Answer askToOpenPanel(const QString& name) {
         }
     }
     socket.write(openPanelMessage());
-    socket.flush();
-    const bool sent = socket.bytesToWrite() == 0 || socket.waitForBytesWritten(kConnectTimeoutMs);
-    socket.disconnectFromServer();
-    if (socket.state() != QLocalSocket::UnconnectedState) {
-        socket.waitForDisconnected(kConnectTimeoutMs);
+    // Only the answer says that the request was taken, not a full buffer.
+    QByteArray answer;
+    const QByteArray expected = openedAnswer();
+    while (answer.size() < expected.size() && socket.waitForReadyRead(kAnswerTimeoutMs)) {
+        answer += socket.read(expected.size() - answer.size());
     }
-    return sent ? Answer::Delivered : Answer::NoAnswer;
+    socket.abort();
+    return answer == expected ? Answer::Delivered : Answer::NoAnswer;
 }
 
-bool ownedByAnotherUser(const QString& path) {
-    const QFileInfo info(path);
-    return info.exists() && info.ownerId() != ::getuid();
+// The socket of a primary instance, removed however the process ends through
+// exit() (the display lost: Qt exits from inside the event loop).
+struct ListeningSocket {
+    std::mutex mutex;
+    std::string path;
+    ino_t inode = 0;
+};
+
+ListeningSocket& listeningSocket() {
+    static ListeningSocket* const socket = new ListeningSocket;
+    return *socket;
+}
+
+void removeListeningSocketAtExit() {
+    ListeningSocket& socket = listeningSocket();
+    const std::lock_guard lock(socket.mutex);
+    struct stat info {};
+    // Only the very socket we made: a later instance may have taken the name.
+    if (!socket.path.empty() && ::lstat(socket.path.c_str(), &info) == 0 &&
+        info.st_ino == socket.inode) {
+        ::unlink(socket.path.c_str());
+    }
+    socket.path.clear();
+}
+
+void removeAtExit(const QString& name) {
+    static std::once_flag registered;
+    std::call_once(registered, [] { std::atexit(removeListeningSocketAtExit); });
+    ListeningSocket& socket = listeningSocket();
+    const std::lock_guard lock(socket.mutex);
+    struct stat info {};
+    socket.path = localPath(name).toStdString();
+    socket.inode = ::lstat(socket.path.c_str(), &info) == 0 ? info.st_ino : 0;
+}
+
+void forgetAtExit() {
+    ListeningSocket& socket = listeningSocket();
+    const std::lock_guard lock(socket.mutex);
+    socket.path.clear();
 }
 
 }  // namespace
@@ -105,6 +186,10 @@ InstanceRequest parseInstanceRequest(QByteArrayView message) {
 
 QByteArray openPanelMessage() {
     return QByteArrayLiteral("open\n");
+}
+
+QByteArray openedAnswer() {
+    return QByteArrayLiteral("ok\n");
 }
 
 QString sessionKey(const QString& platform, const QString& display) {
@@ -134,13 +219,27 @@ QString sessionKey(const QString& platform, const QString& display) {
 QString instanceServerName(unsigned uid, const QString& session, const QString& runtimeDir,
                            const QString& tempDir) {
     const QString file = QStringLiteral("brimlet-%1-%2").arg(uid).arg(session);
-    if (QDir::isAbsolutePath(runtimeDir) && QFileInfo(runtimeDir).isDir()) {
+    const auto fits = [](const QString& path) {
+        return localPath(path).size() <= kMaxSocketPathBytes;
+    };
+    if (QDir::isAbsolutePath(runtimeDir) && privateDirectory(runtimeDir, uid, 0)) {
         QString path = QDir(runtimeDir).filePath(file);
-        if (QFile::encodeName(path).size() <= kMaxSocketPathBytes) {
+        if (fits(path)) {
             return path;
         }
     }
-    return QDir(tempDir).filePath(file);
+    // The temporary directory is everyone's: our own directory in it, made
+    // now or before, and refused unless it is ours alone.
+    const QString dir = QDir(tempDir).filePath(QStringLiteral("brimlet-%1").arg(uid));
+    if (!QDir::isAbsolutePath(tempDir)) {
+        return {};
+    }
+    ::mkdir(localPath(dir).constData(), 0700);
+    QString path = QDir(dir).filePath(file);
+    if (!privateDirectory(dir, uid, 0700) || !fits(path)) {
+        return {};
+    }
+    return path;
 }
 
 QString currentInstanceServerName() {
@@ -166,26 +265,31 @@ SingleInstance::~SingleInstance() {
         for (QLocalSocket* socket : server_->findChildren<QLocalSocket*>()) {
             socket->disconnect();
         }
+        forgetAtExit();  // closing the server removes the socket
     }
 }
 
 SingleInstance::Role SingleInstance::claim() {
-    if (ownedByAnotherUser(name_)) {
+    if (name_.isEmpty()) {
+        problem_ = QStringLiteral(
+            "brimlet: no private place for the socket that later starts use to find this "
+            "Brimlet (its directory belongs to someone else or is a link); running without it, "
+            "so starting brimlet again starts another one.");
         return Role::Alone;
     }
     switch (askToOpenPanel(name_)) {
         case Answer::Delivered:
             return Role::HandedOff;
-        case Answer::Forbidden:
-            return Role::Alone;
-        case Answer::Nobody:
         case Answer::NoAnswer:
+            return Role::Unreachable;
+        case Answer::Forbidden:
+        case Answer::Nobody:
             break;
     }
     // Two starts at the same moment both find nobody; the lock lets one of
     // them listen first and the other then finds it. A crashed holder's lock
-    // is recognised by its process id and taken over. Without the lock (no
-    // permission, or a holder that never lets go) this goes on regardless.
+    // is recognised by its process id and taken over. Without the lock (a
+    // holder that never lets go) this goes on regardless.
     QLockFile lock(name_ + QStringLiteral(".lock"));
     (void)lock.tryLock(kLockWaitMs);
     switch (askToOpenPanel(name_)) {
@@ -194,21 +298,33 @@ SingleInstance::Role SingleInstance::claim() {
         case Answer::NoAnswer:
             return Role::Unreachable;
         case Answer::Forbidden:
-            return Role::Alone;
         case Answer::Nobody:
             break;
     }
-    return listen() ? Role::Primary : Role::Alone;
+    if (listen()) {
+        return Role::Primary;
+    }
+    problem_ = QStringLiteral(
+                   "brimlet: cannot listen for later starts at %1; running without it, so starting "
+                   "brimlet "
+                   "again starts another one.")
+                   .arg(name_);
+    return Role::Alone;
 }
 
 bool SingleInstance::listen() {
     auto server = std::make_unique<QLocalServer>();
     server->setSocketOptions(QLocalServer::UserAccessOption);
-    // What is left there is the socket of an instance that crashed.
-    QLocalServer::removeServer(name_);
+    // Whatever is left there, in our private directory, is our own: the
+    // socket of an instance that crashed, or something in the way. Never
+    // followed, only removed.
+    if (::unlink(localPath(name_).constData()) != 0 && errno != ENOENT) {
+        return false;
+    }
     if (!server->listen(name_)) {
         return false;
     }
+    removeAtExit(name_);
     QLocalServer* const raw = server.get();
     QObject::connect(raw, &QLocalServer::newConnection, raw, [this, raw] {
         while (QLocalSocket* socket = raw->nextPendingConnection()) {
@@ -223,50 +339,74 @@ void SingleInstance::onOpenRequested(std::function<void()> handler) {
     openRequested_ = std::move(handler);
 }
 
+struct SingleInstance::Client {
+    QLocalSocket* socket = nullptr;
+    QByteArray message;
+    bool finished = false;
+};
+
 void SingleInstance::serve(QLocalSocket* socket) {
-    if (clients_ >= kMaxClients) {
-        socket->abort();
-        socket->deleteLater();
-        return;
+    if (clients_.size() >= kMaxClients) {
+        // A real start speaks at once; the one that has said nothing for
+        // longest is the likeliest to be a squatter.
+        finish(clients_.front(), false);
     }
-    ++clients_;
-    auto message = std::make_shared<QByteArray>();
-    auto finished = std::make_shared<bool>(false);
+    auto client = std::make_shared<Client>();
+    client->socket = socket;
+    clients_.push_back(client);
     // True once the message is whole (a line end) or too long to be one.
-    const auto take = [socket, message] {
-        *message += socket->read(kMaxMessageBytes + 1 - message->size());
-        return message->contains('\n') || message->size() > kMaxMessageBytes;
+    const auto take = [client] {
+        client->message += client->socket->read(kMaxMessageBytes + 1 - client->message.size());
+        return client->message.contains('\n') || client->message.size() > kMaxMessageBytes;
     };
-    const auto finish = [this, socket, message, finished](bool heard) {
-        if (*finished) {
-            return;
-        }
-        *finished = true;
-        --clients_;
-        const bool open = heard && parseInstanceRequest(*message) == InstanceRequest::OpenPanel;
-        socket->disconnect();
-        socket->abort();
-        socket->deleteLater();
-        if (open && openRequested_) {
-            openRequested_();
-        }
-    };
-    QObject::connect(socket, &QLocalSocket::readyRead, socket, [take, finish] {
-        if (take()) {
-            finish(true);
+    const std::weak_ptr<Client> weak = client;
+    QObject::connect(socket, &QLocalSocket::readyRead, socket, [this, take, weak] {
+        if (const auto c = weak.lock(); c && take()) {
+            finish(c, true);
         }
     });
     // A client may send its word and close without a line end.
-    QObject::connect(socket, &QLocalSocket::disconnected, socket, [take, finish] {
-        take();
-        finish(true);
+    QObject::connect(socket, &QLocalSocket::disconnected, socket, [this, take, weak] {
+        if (const auto c = weak.lock()) {
+            take();
+            finish(c, true);
+        }
     });
-    QTimer::singleShot(kClientTimeoutMs, socket, [finish] { finish(false); });
+    QTimer::singleShot(kClientTimeoutMs, socket, [this, weak] {
+        if (const auto c = weak.lock()) {
+            finish(c, false);
+        }
+    });
     if (socket->bytesAvailable() > 0 && take()) {
-        finish(true);
+        finish(client, true);
     } else if (socket->state() == QLocalSocket::UnconnectedState) {
         take();
-        finish(true);
+        finish(client, true);
+    }
+}
+
+void SingleInstance::finish(const std::shared_ptr<Client>& client, bool heard) {
+    if (client->finished) {
+        return;
+    }
+    client->finished = true;
+    std::erase(clients_, client);
+    QLocalSocket* const socket = client->socket;
+    const bool open = heard && parseInstanceRequest(client->message) == InstanceRequest::OpenPanel;
+    socket->disconnect();
+    if (open && socket->state() == QLocalSocket::ConnectedState) {
+        // The answer goes out before the panel opens; the socket closes once
+        // it has been written.
+        socket->write(openedAnswer());
+        QObject::connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
+        socket->disconnectFromServer();
+        QTimer::singleShot(kClientTimeoutMs, socket, [socket] { socket->abort(); });
+    } else {
+        socket->abort();
+        socket->deleteLater();
+    }
+    if (open && openRequested_) {
+        openRequested_();
     }
 }
 
