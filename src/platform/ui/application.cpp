@@ -4,9 +4,11 @@
 #include <QDir>
 #include <QTimer>
 #include <QTranslator>
+#include <cstdio>
 #include <cstdlib>
 
 #include "platform/ui/accessibility.h"
+#include "platform/ui/quit_signals.h"
 
 namespace brimlet::platform::ui {
 namespace {
@@ -29,6 +31,19 @@ std::unique_ptr<QApplication> makeApplication(int& argc, char** argv) {
     return std::make_unique<QApplication>(argc, argv);
 }
 
+QtMessageHandler gDefaultMessages = nullptr;
+
+// Qt's xcb platform ends the process with exit(1) when the X server goes
+// away; it only warns first. Say it once, our way; what exit() runs (the
+// instance socket's removal) still runs.
+void onQtMessage(QtMsgType type, const QMessageLogContext& context, const QString& message) {
+    if (type == QtWarningMsg && message.startsWith(QLatin1String("The X11 connection broke"))) {
+        std::fputs("brimlet: the connection to the display was lost; Brimlet ends.\n", stderr);
+        return;
+    }
+    gDefaultMessages(type, context, message);
+}
+
 }  // namespace
 
 bool Application::displayConfigured() {
@@ -37,7 +52,12 @@ bool Application::displayConfigured() {
 }
 
 Application::Application(int& argc, char** argv)
-    : app_(makeApplication(argc, argv)), translator_(std::make_unique<QTranslator>()) {
+    : app_(makeApplication(argc, argv)),
+      translator_(std::make_unique<QTranslator>()),
+      quitSignals_(std::make_unique<QuitSignals>(&Application::quit)) {
+    if (gDefaultMessages == nullptr) {
+        gDefaultMessages = qInstallMessageHandler(onQtMessage);
+    }
     QCoreApplication::setApplicationName(QStringLiteral("brimlet"));
     QGuiApplication::setApplicationDisplayName(QStringLiteral("Brimlet"));
     QGuiApplication::setQuitOnLastWindowClosed(false);

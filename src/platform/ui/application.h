@@ -12,12 +12,17 @@ class QTranslator;
 
 namespace brimlet::platform::ui {
 
+class QuitSignals;
+
 class Application {
   public:
     // False when no windowing system is configured for this process. Checked
     // before the application object exists, which would abort without one.
     [[nodiscard]] static bool displayConfigured();
 
+    // From here on SIGTERM, SIGINT and SIGHUP quit() as "Quit" does, and a
+    // lost display ends the process (status 1) with one line on standard
+    // error.
     Application(int& argc, char** argv);
     Application(const Application&) = delete;
     Application& operator=(const Application&) = delete;
@@ -37,6 +42,7 @@ class Application {
   private:
     std::unique_ptr<QApplication> app_;
     std::unique_ptr<QTranslator> translator_;
+    std::unique_ptr<QuitSignals> quitSignals_;
 };
 
 // Loads the catalogue for `locale` into `translator`, from the installed
