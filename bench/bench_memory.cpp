@@ -26,7 +26,8 @@ using bench::Clock;
 constexpr auto kSettle = 4s;
 constexpr std::size_t kEntries = 50;
 constexpr std::size_t kEntryBytes = std::size_t{1} << 20;
-constexpr auto kCopyGap = 150ms;
+// One copy per poll: quicker ones would count as a flood.
+constexpr auto kCopyGap = 500ms;
 // Copies faster than the poll wait their turn, one per period.
 constexpr auto kPollPeriod = 500ms;
 constexpr auto kFillMargin = 5s;
@@ -160,30 +161,35 @@ std::string text(std::size_t size, unsigned seed) {
     return out;
 }
 
+// Copies `count` distinct texts of `bytes` each, one per poll, and waits
+// until the history has had time to take them in.
+void copyTexts(unsigned count, std::size_t bytes, unsigned firstSeed) {
+    const Clock::time_point first = Clock::now();
+    std::vector<pid_t> xclips;
+    for (unsigned i = 0; i < count; ++i) {
+        const std::string copied = text(bytes, firstSeed + i);
+        const bench::Spawned xclip =
+            bench::spawn({"xclip", "-selection", "clipboard", "-quiet"},
+                         {.pipeStdin = true, .environment = &gDesktop->environment()});
+        if (xclip.pid > 0) {
+            bench::writeAll(xclip.stdinFd, copied);
+            close(xclip.stdinFd);
+            xclips.push_back(xclip.pid);
+        }
+        std::this_thread::sleep_for(kCopyGap);
+    }
+    std::this_thread::sleep_until(first + count * kPollPeriod + kFillMargin);
+    for (const pid_t pid : xclips) {
+        bench::stop(pid);
+    }
+}
+
 void BM_BrimletHolding50x1MB(benchmark::State& state) {
     for (auto _ : state) {
         const pid_t app = gDesktop->app();
         const auto before = footprint(app);
-        const Clock::time_point first = Clock::now();
-        std::vector<pid_t> xclips;
-        for (unsigned i = 0; i < kEntries; ++i) {
-            const std::string bytes = text(kEntryBytes, i + 1);
-            const bench::Spawned xclip =
-                bench::spawn({"xclip", "-selection", "clipboard", "-quiet"},
-                             {.pipeStdin = true, .environment = &gDesktop->environment()});
-            if (xclip.pid > 0) {
-                bench::writeAll(xclip.stdinFd, bytes);
-                close(xclip.stdinFd);
-                xclips.push_back(xclip.pid);
-            }
-            std::this_thread::sleep_for(kCopyGap);
-        }
-        std::this_thread::sleep_until(first + kEntries * kPollPeriod + kFillMargin);
-        const bool measured = report(state, app);
-        for (const pid_t pid : xclips) {
-            bench::stop(pid);
-        }
-        if (!measured || !before) {
+        copyTexts(kEntries, kEntryBytes, 1);
+        if (!report(state, app) || !before) {
             break;
         }
         const long grownKb = footprint(app).value_or(*before).rssKb - before->rssKb;
@@ -195,6 +201,24 @@ void BM_BrimletHolding50x1MB(benchmark::State& state) {
     }
 }
 BENCHMARK(BM_BrimletHolding50x1MB)->Iterations(1)->Unit(benchmark::kSecond);
+
+// Texts of 8 MB: 32 fill the 256 MiB budget; 18 more make 50 copies, and the
+// budget trims the oldest as they come (without it, 400 MB would stay).
+void BM_BrimletHolding8MBTexts(benchmark::State& state) {
+    constexpr std::size_t kLarge = std::size_t{8} << 20;
+    for (auto _ : state) {
+        const pid_t app = gDesktop->app();
+        copyTexts(32, kLarge, 1000);
+        const auto atBudget = footprint(app);
+        copyTexts(18, kLarge, 2000);
+        if (!report(state, app) || !atBudget) {
+            break;
+        }
+        state.counters["rss_at_budget_kb"] = static_cast<double>(atBudget->rssKb);
+        state.counters["rss_after_50_kb"] = state.counters["rss_kb"];
+    }
+}
+BENCHMARK(BM_BrimletHolding8MBTexts)->Iterations(1)->Unit(benchmark::kSecond);
 
 }  // namespace
 }  // namespace brimlet

@@ -4,7 +4,11 @@
 //    clipboard traffic and while hung owners keep taking the clipboard (the
 //    adapter reads on its own thread, so the two should look alike);
 //  - how long a copy made with xclip takes to reach the top of the history,
-//    next to the poll period that bounds it.
+//    next to the poll period that bounds it;
+//  - the same for a copy made right after a storm of 2000 changes of owner,
+//    with and without text;
+//  - under a flood of 13 texts a second for 30 s, how long each copy waits
+//    until the history shows it or a newer one.
 // Runs on a private Xvfb, or on BRIMLET_TEST_DISPLAY when that is set.
 #include <benchmark/benchmark.h>
 
@@ -309,6 +313,113 @@ void BM_CopyToHistory(benchmark::State& state) {
     state.counters["poll_period_ms"] = kPollPeriod.count() * 1000;
 }
 BENCHMARK(BM_CopyToHistory)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
+
+// Starts brimlet_clip_owner in `mode`; true once its storm is over.
+bool runStorm(const std::string& mode, const std::string& count, const std::string& apart,
+              pid_t& owner) {
+    const bench::Spawned spawned =
+        bench::spawn({BRIMLET_CLIP_OWNER, mode, count, apart}, {.pipeStdout = true});
+    owner = spawned.pid;
+    if (owner <= 0) {
+        return false;
+    }
+    const bool over = pumpUntil(
+        [&] { return bench::readLine(spawned.stdoutFd, std::chrono::milliseconds(0)).has_value(); },
+        120s);
+    close(spawned.stdoutFd);
+    return over;
+}
+
+void copyAfterStorm(benchmark::State& state, const std::string& mode) {
+    runEventLoopFor(3s);
+    const auto& items = gDesktop->store->items();
+    std::vector<double> ms;
+    std::vector<pid_t> others;
+    for (auto _ : state) {
+        for (int round = 0; round < 8; ++round) {
+            pid_t owner = -1;
+            if (!runStorm(mode, "2000", "0", owner)) {
+                state.SkipWithError("the storm did not end");
+                break;
+            }
+            others.push_back(owner);
+            const std::string text = mode + " storm over, round " + std::to_string(round);
+            const Clock::time_point start = Clock::now();
+            const bench::Spawned xclip =
+                bench::spawn({"xclip", "-selection", "clipboard", "-quiet"}, {.pipeStdin = true});
+            others.push_back(xclip.pid);
+            bench::writeAll(xclip.stdinFd, text);
+            close(xclip.stdinFd);
+            if (!pumpUntil([&] { return !items.empty() && items.front().text.bytes() == text; },
+                           60s)) {
+                state.SkipWithError("the copy after the storm did not arrive within 60 s");
+                break;
+            }
+            ms.push_back(millisecondsSince(start));
+            runEventLoopFor(3s);  // calm between rounds
+        }
+        state.SetIterationTime(percentile(ms, 0.5) / 1e3);
+    }
+    for (const pid_t pid : others) {
+        bench::stop(pid);
+    }
+    state.counters["median_ms"] = percentile(ms, 0.5);
+    state.counters["max_ms"] = ms.empty() ? 0 : *std::max_element(ms.begin(), ms.end());
+}
+
+void BM_CopyAfterTextStorm(benchmark::State& state) {
+    copyAfterStorm(state, "flood");
+}
+BENCHMARK(BM_CopyAfterTextStorm)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
+
+void BM_CopyAfterFlappingStorm(benchmark::State& state) {
+    copyAfterStorm(state, "flap");
+}
+BENCHMARK(BM_CopyAfterFlappingStorm)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
+
+void BM_CopiesDuringAFlood(benchmark::State& state) {
+    constexpr int kFloodCopies = 390;
+    constexpr auto kApart = 77ms;
+    runEventLoopFor(3s);
+    const auto& items = gDesktop->store->items();
+    std::vector<double> waited;  // per copy: until it or a newer one showed
+    int shown = 0;               // copies that reached the history themselves
+    for (auto _ : state) {
+        const Clock::time_point made = Clock::now();
+        const bench::Spawned owner =
+            bench::spawn({BRIMLET_CLIP_OWNER, "flood", std::to_string(kFloodCopies),
+                          std::to_string(kApart.count())},
+                         {.pipeStdout = true});
+        int covered = 0;
+        std::string top;
+        pumpUntil(
+            [&] {
+                if (!items.empty() && items.front().text.bytes() != top) {
+                    top = std::string(items.front().text.bytes());
+                    if (top.rfind("flood ", 0) == 0) {
+                        const int n = std::stoi(top.substr(6));
+                        ++shown;
+                        for (; covered <= n; ++covered) {
+                            const auto at = made + covered * kApart;
+                            waited.push_back(
+                                std::chrono::duration<double, std::milli>(Clock::now() - at)
+                                    .count());
+                        }
+                    }
+                }
+                return covered >= kFloodCopies;
+            },
+            60s);
+        close(owner.stdoutFd);
+        bench::stop(owner.pid);
+        state.SetIterationTime(percentile(waited, 0.5) / 1e3);
+    }
+    state.counters["copies"] = kFloodCopies;
+    state.counters["shown_themselves"] = shown;
+    state.counters["median_ms"] = percentile(waited, 0.5);
+    state.counters["max_ms"] = waited.empty() ? 0 : *std::max_element(waited.begin(), waited.end());
+}
+BENCHMARK(BM_CopiesDuringAFlood)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
 
 }  // namespace
 }  // namespace brimlet

@@ -45,9 +45,8 @@ TEST_F(Endings, TermIntAndHupEndItAsQuitDoes) {
         ASSERT_TRUE(app.start());
         ASSERT_TRUE(waitFor([&] { return QFile::exists(socket); }, 10s)) << signal;
         ::kill(static_cast<pid_t>(app.process().processId()), signal);
-        EXPECT_TRUE(app.waitForExit())
-            << signal << ": status " << app.process().exitCode() << ", "
-            << app.standardError().toStdString();
+        EXPECT_TRUE(app.waitForExit()) << signal << ": status " << app.process().exitCode() << ", "
+                                       << app.standardError().toStdString();
         EXPECT_TRUE(leftovers().isEmpty()) << signal << ": " << leftovers().join(' ').toStdString();
     }
 }
