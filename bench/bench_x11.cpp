@@ -49,6 +49,8 @@ constexpr auto kHungPhase = 10s;
 constexpr auto kOwnerRestartPeriod = 1s;
 constexpr auto kProbeInterval = 1ms;
 constexpr int kCopies = 100;
+// 13 copies a second.
+constexpr std::chrono::milliseconds kFloodApart{77};
 
 // The store reads the text only after the counter moved, so counting those
 // reads counts the changes the store saw.
@@ -324,7 +326,7 @@ bool runStorm(const std::string& mode, const std::string& count, const std::stri
         return false;
     }
     const bool over = pumpUntil(
-        [&] { return bench::readLine(spawned.stdoutFd, std::chrono::milliseconds(0)).has_value(); },
+        [&] { return bench::readLine(spawned.stdoutFd, std::chrono::milliseconds(1)).has_value(); },
         120s);
     close(spawned.stdoutFd);
     return over;
@@ -379,7 +381,6 @@ BENCHMARK(BM_CopyAfterFlappingStorm)->Iterations(1)->UseManualTime()->Unit(bench
 
 void BM_CopiesDuringAFlood(benchmark::State& state) {
     constexpr int kFloodCopies = 390;
-    constexpr auto kApart = 77ms;
     runEventLoopFor(3s);
     const auto& items = gDesktop->store->items();
     std::vector<double> waited;  // per copy: until it or a newer one showed
@@ -388,7 +389,7 @@ void BM_CopiesDuringAFlood(benchmark::State& state) {
         const Clock::time_point made = Clock::now();
         const bench::Spawned owner =
             bench::spawn({BRIMLET_CLIP_OWNER, "flood", std::to_string(kFloodCopies),
-                          std::to_string(kApart.count())},
+                          std::to_string(kFloodApart.count())},
                          {.pipeStdout = true});
         int covered = 0;
         std::string top;
@@ -400,7 +401,7 @@ void BM_CopiesDuringAFlood(benchmark::State& state) {
                         const int n = std::stoi(top.substr(6));
                         ++shown;
                         for (; covered <= n; ++covered) {
-                            const auto at = made + covered * kApart;
+                            const auto at = made + covered * kFloodApart;
                             waited.push_back(
                                 std::chrono::duration<double, std::milli>(Clock::now() - at)
                                     .count());

@@ -40,7 +40,7 @@ class SnapshotQueue {
     };
 
     SnapshotQueue() = default;
-    explicit SnapshotQueue(Limits limits) : limits_(limits) {}
+    explicit SnapshotQueue(const Limits& limits) : limits_(limits) {}
 
     // Another program changed the clipboard; `snapshot` is its plain text, or
     // nothing when it has none.

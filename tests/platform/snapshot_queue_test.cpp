@@ -13,6 +13,8 @@ using namespace std::chrono_literals;
 using Clock = SnapshotQueue::Clock;
 using Texts = std::vector<std::string>;
 
+constexpr Clock::duration kPollPeriod = std::chrono::milliseconds(500);
+
 class SnapshotQueueTest : public ::testing::Test {
   protected:
     // Another program's change, `after` the previous one; nothing for a
@@ -29,7 +31,7 @@ class SnapshotQueueTest : public ::testing::Test {
         const Clock::time_point until = now + duration;
         while (nextPoll <= until) {
             now = nextPoll;
-            nextPoll += 500ms;
+            nextPoll += kPollPeriod;
             poll();
         }
         now = until;
@@ -51,7 +53,7 @@ class SnapshotQueueTest : public ::testing::Test {
 
     SnapshotQueue queue;
     Clock::time_point now{};
-    Clock::time_point nextPoll = now + 500ms;
+    Clock::time_point nextPoll = now + kPollPeriod;
     std::int64_t count = 0;
     std::string newest;
     Texts seen;  // each poll's capture
