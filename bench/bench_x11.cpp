@@ -326,7 +326,9 @@ bool runStorm(const std::string& mode, const std::string& count, const std::stri
         return false;
     }
     const bool over = pumpUntil(
-        [&] { return bench::readLine(spawned.stdoutFd, std::chrono::milliseconds(1)).has_value(); },
+        [&] {
+            return bench::readLine(spawned.stdoutFd, std::chrono::milliseconds(10)).has_value();
+        },
         120s);
     close(spawned.stdoutFd);
     return over;
