@@ -5,7 +5,8 @@
 //  - A change without text never waits in line: it is shown only while it is
 //    the newest change, and the next text takes its place.
 //  - Texts wait in order, one per poll, so that copies at a human pace (up to
-//    five a second, `floodTexts` within `floodWindow`) all reach the history.
+//    `floodTexts` within `floodWindow`, even ten in one second) all reach the
+//    history.
 //  - A waiting text gives way to a newer one when it was replaced sooner
 //    than `quickReplace` (nobody copies that fast), and during a flood (more
 //    texts within `floodWindow`) so does every text of that window. Polls
@@ -32,7 +33,7 @@ class SnapshotQueue {
     using Clock = std::chrono::steady_clock;
 
     struct Limits {
-        Clock::duration quickReplace = std::chrono::milliseconds(120);
+        Clock::duration quickReplace = std::chrono::milliseconds(40);
         std::size_t floodTexts = 30;
         Clock::duration floodWindow = std::chrono::seconds(10);
         std::size_t maxWaiting = 50;
