@@ -72,7 +72,7 @@ class CountingPasteboard final : public platform::Pasteboard {
 };
 
 struct Desktop {
-    std::unique_ptr<platform::X11Pasteboard> board;
+    std::unique_ptr<platform::WorkerPasteboard> board;
     std::unique_ptr<CountingPasteboard> counting;
     platform::QtTimerScheduler timers;
     platform::QtMainExecutor executor;
@@ -453,7 +453,7 @@ int main(int argc, char** argv) {
 
     QGuiApplication app(argc, argv);
     brimlet::Desktop desktop;
-    desktop.board = brimlet::platform::X11Pasteboard::open();
+    desktop.board = brimlet::platform::openX11Pasteboard();
     if (desktop.board == nullptr) {
         std::fputs("bench_x11: cannot reach the display or it lacks XFixes\n", stderr);
         return 1;

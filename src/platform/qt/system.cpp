@@ -6,6 +6,7 @@
 
 #include "platform/qt/qt_pasteboard.h"
 #include "platform/qt/qt_scheduling.h"
+#include "platform/wayland/data_control_worker.h"
 #include "platform/wayland/wayland_pasteboard.h"
 #include "platform/x11/qt_display.h"
 #include "platform/x11/x11_pasteboard.h"
@@ -26,15 +27,16 @@ struct Clipboard {
 Clipboard makeGeneralPasteboard() {
     const char* wayland = std::getenv("WAYLAND_DISPLAY");
     if (wayland != nullptr && *wayland != '\0') {
-        if (auto pasteboard = WaylandPasteboard::open()) {
-            std::string description = "Wayland " + pasteboard->protocol();
+        if (auto pasteboard = openWaylandPasteboard()) {
+            std::string description = pasteboard->description();
             return {pasteboard.release(), std::move(description)};
         }
     }
     if (QGuiApplication::platformName() == QLatin1String("xcb")) {
         const std::string display = x11::qtDisplayName();
-        if (auto pasteboard = X11Pasteboard::open(display.empty() ? nullptr : display.c_str())) {
-            return {pasteboard.release(), "X11 CLIPBOARD selection"};
+        if (auto pasteboard = openX11Pasteboard(display.empty() ? nullptr : display.c_str())) {
+            std::string description = pasteboard->description();
+            return {pasteboard.release(), std::move(description)};
         }
     }
     return {new QtPasteboard(QGuiApplication::clipboard()), "Qt clipboard"};

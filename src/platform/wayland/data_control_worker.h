@@ -4,40 +4,29 @@
 // Knows nothing of Qt.
 #pragma once
 
-#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
 
-#include "platform/selection_snapshot.h"
+#include "platform/clipboard_worker.h"
 #include "platform/text.h"
 
 namespace brimlet::platform::wayland {
 
-class DataControlWorker {
+class DataControlWorker final : public ClipboardWorker {
   public:
-    // Called on the worker thread, once for every new selection that another
-    // program sets, in order.
-    using Deliver = std::function<void(SelectionSnapshot)>;
-
     // Connects to `displayName` (null: $WAYLAND_DISPLAY) and starts the
     // thread, which first reads whatever the clipboard holds now. Null when
     // the compositor cannot be reached or offers no data-control protocol.
     static std::unique_ptr<DataControlWorker> start(const char* displayName, Deliver deliver,
                                                     TransferLimits limits = {});
 
-    DataControlWorker(const DataControlWorker&) = delete;
-    DataControlWorker& operator=(const DataControlWorker&) = delete;
-    // Stops and joins the thread; what we put on the clipboard goes with us.
-    ~DataControlWorker();
+    // What we put on the clipboard goes with us.
+    ~DataControlWorker() override;
 
-    // Makes the clipboard ours with `text`, or with no text at all. Our own
-    // selection is never reported back as a change. Returns at once; any
-    // reading under way, and any snapshot older than `generation`, is stale.
-    void write(std::optional<Text> text, std::uint64_t generation);
-
-    // False once the connection to the compositor is lost.
-    [[nodiscard]] bool connected() const;
+    void write(std::optional<Text> text, std::uint64_t generation) override;
+    [[nodiscard]] bool connected() const override;
+    [[nodiscard]] std::string describe() const override { return "Wayland " + protocol(); }
     // The protocol in use: "ext-data-control-v1" or "wlr-data-control-unstable-v1".
     [[nodiscard]] const std::string& protocol() const;
 

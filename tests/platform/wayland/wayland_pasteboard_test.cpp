@@ -48,7 +48,7 @@ class WaylandPasteboardTest : public ::testing::Test {
     }
 
     void open(TransferLimits limits = {}) {
-        board = WaylandPasteboard::open(nullptr, limits);
+        board = openWaylandPasteboard(nullptr, limits);
         ASSERT_NE(board, nullptr) << "the compositor offers no data-control protocol";
         // Whatever an earlier test left behind is read first.
         pumpFor(200ms);
@@ -76,7 +76,7 @@ class WaylandPasteboardTest : public ::testing::Test {
         return pumpUntil([&] { return board->changeCount() != since; }, timeout);
     }
 
-    std::unique_ptr<WaylandPasteboard> board;
+    std::unique_ptr<WorkerPasteboard> board;
     std::list<QProcess> programs;
 };
 

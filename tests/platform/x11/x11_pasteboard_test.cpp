@@ -50,7 +50,7 @@ class X11PasteboardTest : public ::testing::Test {
     }
 
     void open(x11::SelectionLimits limits = {}) {
-        board = X11Pasteboard::open(nullptr, limits);
+        board = openX11Pasteboard(nullptr, limits);
         ASSERT_NE(board, nullptr) << "cannot reach the display or it lacks XFixes";
         // Whatever an earlier test left behind is read first.
         pumpFor(150ms);
@@ -105,7 +105,7 @@ class X11PasteboardTest : public ::testing::Test {
     }
 
     std::list<QProcess> programs;
-    std::unique_ptr<X11Pasteboard> board;
+    std::unique_ptr<WorkerPasteboard> board;
 };
 
 TEST_F(X11PasteboardTest, LargeTextsComeWholeUnlessTooLarge) {
@@ -150,7 +150,7 @@ TEST_F(X11PasteboardTest, HungOwnerBlocksNothingAndIsOvertakenByTheNextCopy) {
         owner("hung", "never handed over");
         QElapsedTimer clock;
         clock.start();
-        auto reader = X11Pasteboard::open(nullptr);
+        auto reader = openX11Pasteboard(nullptr);
         ASSERT_NE(reader, nullptr);
         if (i % 2 == 0) {
             reader->setString(Text("round " + std::to_string(i)));
