@@ -3,6 +3,7 @@
 // the GUI thread asks of it. Knows nothing of Qt or any display.
 #pragma once
 
+#include <algorithm>
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
@@ -34,6 +35,32 @@ struct TransferLimits {
     std::size_t maxTextBytes = std::size_t{64} << 20;
     // A program that stops taking our text is dropped after this long.
     std::chrono::milliseconds serveTimeout{5000};
+};
+
+// The earliest of a worker's deadlines, as poll(2) wants it.
+class NextDeadline {
+  public:
+    using Clock = std::chrono::steady_clock;
+
+    void consider(Clock::time_point deadline) {
+        if (!next_ || deadline < *next_) {
+            next_ = deadline;
+        }
+    }
+    // Milliseconds from `now`, rounded up and at most a minute; -1 for none.
+    [[nodiscard]] int pollTimeout(Clock::time_point now) const {
+        if (!next_) {
+            return -1;
+        }
+        if (*next_ <= now) {
+            return 0;
+        }
+        const auto wait = std::chrono::ceil<std::chrono::milliseconds>(*next_ - now);
+        return static_cast<int>(std::min<std::chrono::milliseconds::rep>(wait.count(), 60'000));
+    }
+
+  private:
+    std::optional<Clock::time_point> next_;
 };
 
 class ClipboardWorker {

@@ -575,27 +575,15 @@ void DataControlWorker::Impl::expire(Clock::time_point now) {
 }
 
 int DataControlWorker::Impl::pollTimeout(Clock::time_point now) const {
-    std::optional<Clock::time_point> next;
-    const auto consider = [&](Clock::time_point t) {
-        if (!next || t < *next) {
-            next = t;
-        }
-    };
+    NextDeadline next;
     if (fetch_) {
-        consider(fetch_->stepDeadline);
-        consider(fetch_->deadline);
+        next.consider(fetch_->stepDeadline);
+        next.consider(fetch_->deadline);
     }
     for (const Transfer& transfer : transfers_) {
-        consider(transfer.deadline);
+        next.consider(transfer.deadline);
     }
-    if (!next) {
-        return -1;
-    }
-    if (*next <= now) {
-        return 0;
-    }
-    const auto wait = std::chrono::ceil<std::chrono::milliseconds>(*next - now);
-    return static_cast<int>(std::min<std::chrono::milliseconds::rep>(wait.count(), 60'000));
+    return next.pollTimeout(now);
 }
 
 void DataControlWorker::Impl::run() {

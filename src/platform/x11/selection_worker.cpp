@@ -19,6 +19,8 @@
 #include <utility>
 #include <vector>
 
+#include "platform/latin1.h"
+
 namespace brimlet::platform::x11 {
 namespace {
 
@@ -48,41 +50,6 @@ constexpr std::string_view kPasswordHint = "x-kde-passwordManagerHint";
 // X timestamps wrap around after 49 days; compare them as the server does.
 bool earlier(xcb_timestamp_t a, xcb_timestamp_t b) {
     return static_cast<std::int32_t>(a - b) < 0;
-}
-
-// STRING is ISO 8859-1 by definition.
-std::string latin1ToUtf8(std::string_view bytes) {
-    std::string out;
-    out.reserve(bytes.size());
-    for (const char c : bytes) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (byte < 0x80) {
-            out.push_back(c);
-        } else {
-            out.push_back(static_cast<char>(0xC0 | (byte >> 6)));
-            out.push_back(static_cast<char>(0x80 | (byte & 0x3F)));
-        }
-    }
-    return out;
-}
-
-// Nothing when the text has characters that ISO 8859-1 cannot hold.
-std::optional<std::string> utf8ToLatin1(const Text& text) {
-    if (!text.isValidUtf8()) {
-        return std::nullopt;
-    }
-    const std::string_view bytes = text.bytes();
-    std::string out;
-    out.reserve(bytes.size());
-    std::size_t pos = 0;
-    while (pos < bytes.size()) {
-        const std::int32_t c = decodeUtf8(bytes, pos);
-        if (c < 0 || c > 0xFF) {
-            return std::nullopt;
-        }
-        out.push_back(static_cast<char>(c));
-    }
-    return out;
 }
 
 struct Atoms {
@@ -680,7 +647,7 @@ const std::string* SelectionWorker::Impl::latin1() {
     if (!owned_->latin1Checked) {
         owned_->latin1Checked = true;
         if (owned_->text) {
-            if (std::optional<std::string> converted = utf8ToLatin1(*owned_->text)) {
+            if (std::optional<std::string> converted = utf8ToLatin1(owned_->text->bytes())) {
                 owned_->latin1 = std::make_shared<const std::string>(std::move(*converted));
             }
         }
@@ -802,27 +769,15 @@ void SelectionWorker::Impl::expire(Clock::time_point now) {
 }
 
 int SelectionWorker::Impl::pollTimeout(Clock::time_point now) const {
-    std::optional<Clock::time_point> next;
-    const auto consider = [&](Clock::time_point t) {
-        if (!next || t < *next) {
-            next = t;
-        }
-    };
+    NextDeadline next;
     if (fetch_) {
-        consider(fetch_->stepDeadline);
-        consider(fetch_->deadline);
+        next.consider(fetch_->stepDeadline);
+        next.consider(fetch_->deadline);
     }
     for (const Transfer& transfer : transfers_) {
-        consider(transfer.deadline);
+        next.consider(transfer.deadline);
     }
-    if (!next) {
-        return -1;
-    }
-    if (*next <= now) {
-        return 0;
-    }
-    const auto wait = std::chrono::ceil<std::chrono::milliseconds>(*next - now);
-    return static_cast<int>(std::min<std::chrono::milliseconds::rep>(wait.count(), 60'000));
+    return next.pollTimeout(now);
 }
 
 SelectionWorker::SelectionWorker(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
