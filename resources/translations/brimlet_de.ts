@@ -14,6 +14,16 @@
         <translation>Brimlet öffnen</translation>
     </message>
     <message>
+        <location filename="../../src/shell/brimlet_app.cpp" line="90"/>
+        <source>Pause history</source>
+        <translation>Verlauf anhalten</translation>
+    </message>
+    <message>
+        <location filename="../../src/shell/brimlet_app.cpp" line="88"/>
+        <source>Resume history</source>
+        <translation>Verlauf fortsetzen</translation>
+    </message>
+    <message>
         <location filename="../../src/shell/brimlet_app.cpp" line="71"/>
         <source>Quit</source>
         <translation>Beenden</translation>

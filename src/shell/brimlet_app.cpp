@@ -16,7 +16,8 @@ namespace brimlet {
 
 int BrimletApp::main(int argc, char** argv) {
     platform::ui::Application application(argc, argv);
-    if (argc > 1 && std::string_view(argv[1]) == "--version") {
+    const std::string_view option = argc > 1 ? std::string_view(argv[1]) : std::string_view();
+    if (option == "--version") {
         // What this session offers Brimlet, without starting or disturbing it.
         std::printf("Brimlet %s\nclipboard: %s\ntray: %s\n", BRIMLET_VERSION,
                     platform::describeGeneralPasteboard().c_str(),
@@ -25,7 +26,12 @@ int BrimletApp::main(int argc, char** argv) {
     }
     // Before the store and the icon exist: a second Brimlet on the same
     // display would poll the same clipboard beside the first.
-    platform::SingleInstance instance(platform::currentInstanceServerName());
+    // --pause and --resume go to the running one, or set how this one starts.
+    using platform::InstanceRequest;
+    const InstanceRequest request = option == "--pause"    ? InstanceRequest::Pause
+                                    : option == "--resume" ? InstanceRequest::Resume
+                                                           : InstanceRequest::OpenPanel;
+    platform::SingleInstance instance(platform::currentInstanceServerName(), request);
     switch (instance.claim()) {
         case platform::SingleInstance::Role::HandedOff:
             return 0;
@@ -43,11 +49,25 @@ int BrimletApp::main(int argc, char** argv) {
     }
     BrimletApp app;
     const auto scene = app.body();
+    if (request == InstanceRequest::Pause) {
+        setPaused(*scene, true);
+    }
     if (!scene->trayHostAvailable()) {
         std::fputs(noTrayHostMessage(platform::ui::MenuBarExtra::docksWhenTrayHostStarts()),
                    stderr);
     }
-    instance.onOpenRequested([&scene] { scene->openPanel(); });
+    instance.onRequest([&scene](InstanceRequest asked) {
+        switch (asked) {
+            case InstanceRequest::Pause:
+            case InstanceRequest::Resume:
+                setPaused(*scene, asked == InstanceRequest::Pause);
+                break;
+            case InstanceRequest::OpenPanel:
+            case InstanceRequest::None:
+                scene->openPanel();
+                break;
+        }
+    });
     application.onLaunched([&app] { app.delegate().applicationDidFinishLaunching(); });
     return application.run();
 }
@@ -65,16 +85,27 @@ std::unique_ptr<platform::ui::MenuBarExtra> BrimletApp::body() const {
         QCoreApplication::translate("BrimletApp", "Brimlet"), paperclipIcon(),
         QSize(ShelfView::kWidth, ShelfView::kHeight),
         [] { return new ShelfView(ClipStore::shared(), platform::mainExecutor()); });
+    setPaused(*scene, ClipStore::shared().paused());
+    return scene;
+}
+
+void BrimletApp::setPaused(platform::ui::MenuBarExtra& scene, bool paused) {
+    ClipStore::shared().setPaused(paused);
     // Where a tray shows a menu (some on a click, most on a right click),
     // opening the panel comes first.
-    platform::ui::MenuBarExtra* const extra = scene.get();
-    scene->setMenu({
+    platform::ui::MenuBarExtra* const extra = &scene;
+    scene.setMenu({
         {QCoreApplication::translate("BrimletApp", "Open Brimlet"),
          [extra] { extra->openPanel(); }},
+        paused
+            ? platform::ui::TrayAction{QCoreApplication::translate("BrimletApp", "Resume history"),
+                                       [extra] { setPaused(*extra, false); }}
+            : platform::ui::TrayAction{QCoreApplication::translate("BrimletApp", "Pause history"),
+                                       [extra] { setPaused(*extra, true); }},
         {QCoreApplication::translate("BrimletApp", "Quit"),
          [] { platform::ui::Application::quit(); }},
     });
-    return scene;
+    scene.setIcon(paused ? pausedPaperclipIcon() : paperclipIcon());
 }
 
 namespace {
@@ -105,6 +136,30 @@ QIcon paintedPaperclip() {
 }
 
 }  // namespace
+
+QIcon pausedPaperclipIcon() {
+    // The paperclip faded and struck through, the stroke dark on a light
+    // halo so that it reads on light and dark bars alike.
+    const QIcon clip = paperclipIcon();
+    QIcon paused;
+    for (const int size : {16, 22, 24, 32, 48, 64}) {
+        QPixmap pixmap(size, size);
+        pixmap.fill(Qt::transparent);
+        QPainter painter(&pixmap);
+        painter.setRenderHint(QPainter::Antialiasing);
+        painter.setOpacity(0.45);
+        painter.drawPixmap(0, 0, clip.pixmap(QSize(size, size)));
+        painter.setOpacity(1.0);
+        const QLineF slash(size * 0.15, size * 0.85, size * 0.85, size * 0.15);
+        painter.setPen(QPen(QColor(255, 255, 255, 220), size / 6.0, Qt::SolidLine, Qt::RoundCap));
+        painter.drawLine(slash);
+        painter.setPen(QPen(QColor(0x33, 0x3b, 0x44), size / 12.0, Qt::SolidLine, Qt::RoundCap));
+        painter.drawLine(slash);
+        painter.end();
+        paused.addPixmap(pixmap);
+    }
+    return paused;
+}
 
 QIcon paperclipIcon() {
     QIcon icon(QStringLiteral(":/brimlet/paperclip.svg"));

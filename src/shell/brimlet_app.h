@@ -24,12 +24,18 @@ class BrimletApp {
     [[nodiscard]] std::unique_ptr<platform::ui::MenuBarExtra> body() const;
     [[nodiscard]] AppDelegate& delegate() { return delegate_; }
 
+    // Pauses or resumes the shared store's history and shows it on the icon
+    // and in its menu.
+    static void setPaused(platform::ui::MenuBarExtra& scene, bool paused);
+
   private:
     AppDelegate delegate_;
 };
 
 // The paperclip of the tray item; painted when the SVG cannot be loaded.
 [[nodiscard]] QIcon paperclipIcon();
+// The same, faded and struck through, while the history is paused.
+[[nodiscard]] QIcon pausedPaperclipIcon();
 // The one line said on standard error when no tray host takes the icon at
 // start; `docksLater` when the icon will dock once a tray host starts.
 [[nodiscard]] const char* noTrayHostMessage(bool docksLater);

@@ -25,13 +25,18 @@
 namespace brimlet::platform {
 namespace {
 
-TEST(InstanceRequest, OnlyTheOpenWordsAskForThePanel) {
+TEST(InstanceRequest, OnlyWholeKnownWordsAskForAnything) {
     for (const char* message : {"open", "open\n", "open\r\n", "show", "show\n"}) {
         EXPECT_EQ(parseInstanceRequest(message), InstanceRequest::OpenPanel) << message;
     }
-    EXPECT_EQ(parseInstanceRequest(openPanelMessage()), InstanceRequest::OpenPanel);
-    for (const char* message : {"", "\n", "op", "opened\n", "OPEN\n", " open\n", "open \n",
-                                "open\r", "open\n\n", "open\nshow\n", "\nopen", "quit\n"}) {
+    EXPECT_EQ(parseInstanceRequest(requestMessage(InstanceRequest::OpenPanel)),
+              InstanceRequest::OpenPanel);
+    EXPECT_EQ(parseInstanceRequest(requestMessage(InstanceRequest::Pause)), InstanceRequest::Pause);
+    EXPECT_EQ(parseInstanceRequest(requestMessage(InstanceRequest::Resume)),
+              InstanceRequest::Resume);
+    for (const char* message :
+         {"", "\n", "op", "opened\n", "OPEN\n", " open\n", "open \n", "open\r", "open\n\n",
+          "open\nshow\n", "\nopen", "quit\n", "pause resume\n"}) {
         EXPECT_EQ(parseInstanceRequest(message), InstanceRequest::None) << message;
     }
     EXPECT_EQ(parseInstanceRequest(QByteArray("open\0\n", 6)), InstanceRequest::None);
@@ -161,7 +166,7 @@ TEST_F(SingleInstanceTest, LaterStartsHandOverEvenAfterACrashAndStrayClientsHold
 
     SingleInstance revived(name());
     int requests = 0;
-    revived.onOpenRequested([&] { ++requests; });
+    revived.onRequest([&](InstanceRequest) { ++requests; });
     ASSERT_EQ(revived.claim(), SingleInstance::Role::Primary);
     for (int later = 1; later <= 2; ++later) {
         EXPECT_EQ(claimFromAnotherStart(name()), SingleInstance::Role::HandedOff);
@@ -305,7 +310,7 @@ TEST_F(Squatter, WhatOthersLeaveWhereTheSocketWasGetsNobodyToRunTwice) {
     }));
     SingleInstance first(startName());
     int requests = 0;
-    first.onOpenRequested([&] { ++requests; });
+    first.onRequest([&](InstanceRequest) { ++requests; });
     ASSERT_EQ(first.claim(), SingleInstance::Role::Primary);
     EXPECT_EQ(claimFromAnotherStart(startName()), SingleInstance::Role::HandedOff);
     EXPECT_EQ(requests, 1);

@@ -96,7 +96,7 @@ Occupant occupant(const QString& name) {
                                                                : Occupant::Other;
 }
 
-Answer askToOpenPanel(const QString& name) {
+Answer ask(const QString& name, const QByteArray& message) {
     switch (occupant(name)) {
         case Occupant::Nothing:
             return Answer::Nobody;
@@ -118,7 +118,7 @@ Answer askToOpenPanel(const QString& name) {
                 return Answer::Forbidden;
         }
     }
-    socket.write(openPanelMessage());
+    socket.write(message);
     // Only the answer says that the request was taken, not a full buffer.
     QByteArray answer;
     const QByteArray expected = openedAnswer();
@@ -179,12 +179,28 @@ InstanceRequest parseInstanceRequest(QByteArrayView message) {
             message.chop(1);
         }
     }
-    return message == QByteArrayView("open") || message == QByteArrayView("show")
-               ? InstanceRequest::OpenPanel
-               : InstanceRequest::None;
+    if (message == QByteArrayView("open") || message == QByteArrayView("show")) {
+        return InstanceRequest::OpenPanel;
+    }
+    if (message == QByteArrayView("pause")) {
+        return InstanceRequest::Pause;
+    }
+    if (message == QByteArrayView("resume")) {
+        return InstanceRequest::Resume;
+    }
+    return InstanceRequest::None;
 }
 
-QByteArray openPanelMessage() {
+QByteArray requestMessage(InstanceRequest request) {
+    switch (request) {
+        case InstanceRequest::Pause:
+            return QByteArrayLiteral("pause\n");
+        case InstanceRequest::Resume:
+            return QByteArrayLiteral("resume\n");
+        case InstanceRequest::OpenPanel:
+        case InstanceRequest::None:
+            break;
+    }
     return QByteArrayLiteral("open\n");
 }
 
@@ -257,7 +273,8 @@ QString currentInstanceServerName() {
                               qEnvironmentVariable("XDG_RUNTIME_DIR"), QDir::tempPath());
 }
 
-SingleInstance::SingleInstance(QString serverName) : name_(std::move(serverName)) {}
+SingleInstance::SingleInstance(QString serverName, InstanceRequest forward)
+    : name_(std::move(serverName)), forward_(forward) {}
 
 SingleInstance::~SingleInstance() {
     if (server_) {
@@ -277,7 +294,7 @@ SingleInstance::Role SingleInstance::claim() {
             "so starting brimlet again starts another one.");
         return Role::Alone;
     }
-    switch (askToOpenPanel(name_)) {
+    switch (ask(name_, requestMessage(forward_))) {
         case Answer::Delivered:
             return Role::HandedOff;
         case Answer::NoAnswer:
@@ -292,7 +309,7 @@ SingleInstance::Role SingleInstance::claim() {
     // holder that never lets go) this goes on regardless.
     QLockFile lock(name_ + QStringLiteral(".lock"));
     (void)lock.tryLock(kLockWaitMs);
-    switch (askToOpenPanel(name_)) {
+    switch (ask(name_, requestMessage(forward_))) {
         case Answer::Delivered:
             return Role::HandedOff;
         case Answer::NoAnswer:
@@ -335,8 +352,8 @@ bool SingleInstance::listen() {
     return true;
 }
 
-void SingleInstance::onOpenRequested(std::function<void()> handler) {
-    openRequested_ = std::move(handler);
+void SingleInstance::onRequest(std::function<void(InstanceRequest)> handler) {
+    requested_ = std::move(handler);
 }
 
 struct SingleInstance::Client {
@@ -392,10 +409,12 @@ void SingleInstance::finish(const std::shared_ptr<Client>& client, bool heard) {
     client->finished = true;
     std::erase(clients_, client);
     QLocalSocket* const socket = client->socket;
-    const bool open = heard && parseInstanceRequest(client->message) == InstanceRequest::OpenPanel;
+    const InstanceRequest request =
+        heard ? parseInstanceRequest(client->message) : InstanceRequest::None;
+    const bool understood = request != InstanceRequest::None;
     socket->disconnect();
-    if (open && socket->state() == QLocalSocket::ConnectedState) {
-        // The answer goes out before the panel opens; the socket closes once
+    if (understood && socket->state() == QLocalSocket::ConnectedState) {
+        // The answer goes out before the request is carried out; the socket closes once
         // it has been written.
         socket->write(openedAnswer());
         QObject::connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
@@ -405,8 +424,8 @@ void SingleInstance::finish(const std::shared_ptr<Client>& client, bool heard) {
         socket->abort();
         socket->deleteLater();
     }
-    if (open && openRequested_) {
-        openRequested_();
+    if (understood && requested_) {
+        requested_(request);
     }
 }
 

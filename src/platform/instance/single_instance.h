@@ -16,13 +16,14 @@ class QLocalSocket;
 
 namespace brimlet::platform {
 
-enum class InstanceRequest { None, OpenPanel };
+enum class InstanceRequest { None, OpenPanel, Pause, Resume };
 
 // What one whole message from a later start asks for: "open" or "show",
-// with or without a line end. Anything else asks for nothing.
+// "pause", "resume", with or without a line end. Anything else asks for
+// nothing.
 [[nodiscard]] InstanceRequest parseInstanceRequest(QByteArrayView message);
 // The message a later start sends, and the running one's answer.
-[[nodiscard]] QByteArray openPanelMessage();
+[[nodiscard]] QByteArray requestMessage(InstanceRequest request);
 [[nodiscard]] QByteArray openedAnswer();
 
 // The desktop session a process belongs to, as a piece of a file name: the
@@ -57,16 +58,18 @@ class SingleInstance final {
         Alone,
     };
 
-    explicit SingleInstance(QString serverName);
+    // A later start asks the running one for `forward`.
+    explicit SingleInstance(QString serverName,
+                            InstanceRequest forward = InstanceRequest::OpenPanel);
     SingleInstance(const SingleInstance&) = delete;
     SingleInstance& operator=(const SingleInstance&) = delete;
     ~SingleInstance();
 
     // Decides once, before anything else of the application is made.
     Role claim();
-    // Called on the GUI thread for each later start that asks for the panel,
-    // once it has been answered.
-    void onOpenRequested(std::function<void()> handler);
+    // Called on the GUI thread for each later start's request, once it has
+    // been answered.
+    void onRequest(std::function<void(InstanceRequest)> handler);
     [[nodiscard]] const QString& serverName() const { return name_; }
     // One line for standard error when the role is Alone.
     [[nodiscard]] const QString& problem() const { return problem_; }
@@ -80,7 +83,8 @@ class SingleInstance final {
 
     QString name_;
     QString problem_;
-    std::function<void()> openRequested_;
+    InstanceRequest forward_;
+    std::function<void(InstanceRequest)> requested_;
     // Oldest first; a newcomer beyond the limit drops the oldest.
     std::deque<std::shared_ptr<Client>> clients_;
     // Last, so that its sockets go while the members above still exist.
