@@ -45,6 +45,12 @@ check_layout() {
   if command -v desktop-file-validate >/dev/null; then
     desktop-file-validate "$desktop" || fail "$desktop is not a valid desktop entry"
   fi
+  local metainfo="$root/share/metainfo/app.brimlet.Brimlet.metainfo.xml"
+  [[ -f "$metainfo" ]] || fail "no $metainfo"
+  if command -v appstreamcli >/dev/null; then
+    appstreamcli validate --no-net "$metainfo" >/dev/null ||
+      fail "$metainfo is not valid AppStream metadata"
+  fi
   local icon="$root/share/icons/hicolor/scalable/apps/brimlet.svg"
   [[ -s "$icon" ]] || fail "no icon at $icon"
   grep -q "<svg" "$icon" || fail "$icon is not an SVG image"
