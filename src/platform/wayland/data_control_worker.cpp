@@ -313,6 +313,8 @@ class DataControlWorker::Impl {
     }
 
     void acceptWrite(Write write);
+    // Puts our own source with `text` (or none) on the clipboard.
+    void own(std::optional<Text> text);
     const std::string* latin1();
     void finishFetch(std::optional<Text> text);
     void dropFetch();
@@ -350,6 +352,8 @@ class DataControlWorker::Impl {
     wl_proxy* source_ = nullptr;
     std::optional<Owned> owned_;
     std::optional<Fetch> fetch_;
+    // The text of the current selection's owner, as read.
+    std::optional<Text> lastRead_;
     std::vector<Transfer> transfers_;
 };
 
@@ -386,10 +390,17 @@ void DataControlWorker::Impl::selection(wl_proxy* offer) {
         finishFetch(std::nullopt);
     }
     if (offer == nullptr) {
-        // The program that owned the clipboard went away or emptied it.
-        deliver(std::nullopt);
+        // The program that owned the clipboard went away or emptied it. A
+        // text of its that we read stays on the clipboard, served by us, as
+        // it would under a clipboard manager on X11.
+        if (std::optional<Text> kept = std::exchange(lastRead_, std::nullopt)) {
+            own(std::move(kept));
+        } else {
+            deliver(std::nullopt);
+        }
         return;
     }
+    lastRead_.reset();
     const std::vector<std::string>& types = offers_[offer];
     const auto offers = [&](std::string_view type) {
         return std::find(types.begin(), types.end(), type) != types.end();
@@ -441,7 +452,8 @@ void DataControlWorker::Impl::readFetch() {
         if (got == 0) {
             std::string bytes = std::move(fetch_->bytes);
             const bool latin1 = fetch_->latin1;
-            finishFetch(latin1 ? Text(latin1ToUtf8(bytes)) : Text(std::move(bytes)));
+            lastRead_ = latin1 ? Text(latin1ToUtf8(bytes)) : Text(std::move(bytes));
+            finishFetch(lastRead_);
             return;
         }
         if (errno == EINTR) {
@@ -470,13 +482,18 @@ void DataControlWorker::Impl::acceptWrite(Write write) {
     // Whatever was being read is about to be replaced by our own contents.
     generation_ = write.generation;
     dropFetch();
+    lastRead_.reset();
+    own(std::move(write.text));
+}
+
+void DataControlWorker::Impl::own(std::optional<Text> text) {
     if (device_ == nullptr) {
         return;
     }
     wl_proxy* source = wl_proxy_marshal_flags(manager_, kCreateDataSource, protocol_.source,
                                               wl_proxy_get_version(manager_), 0, nullptr);
     listen(source, kSourceListener, this);
-    owned_ = Owned{.text = std::move(write.text)};
+    owned_ = Owned{.text = std::move(text)};
     const auto offer = [&](std::string_view type) {
         const std::string name(type);
         wl_proxy_marshal_flags(source, kSourceOffer, nullptr, wl_proxy_get_version(source), 0,

@@ -149,6 +149,32 @@ TEST_F(WaylandPasteboardTest, CopyBackIsServedByteForByteAndNotCountedAgain) {
     EXPECT_TRUE(runPumping("wl-paste", {"--no-newline"}).isEmpty());
 }
 
+TEST_F(WaylandPasteboardTest, ATextOutlivesTheProgramThatCopiedItButAPasswordDoesNot) {
+    // wl-copy --paste-once serves one reader (us) and ends.
+    std::int64_t count = board->changeCount();
+    runPumping("wl-copy", {"--paste-once"}, "outlives its program");
+    ASSERT_TRUE(changed(count));
+    pumpFor(300ms);
+    count = board->changeCount();
+    QByteArray pasted;
+    pumpUntil(
+        [&] {
+            pasted = runPumping("wl-paste", {"--no-newline"});
+            return !pasted.isEmpty();
+        },
+        3s);
+    EXPECT_EQ(pasted, "outlives its program");
+    EXPECT_EQ(board->changeCount(), count) << "keeping the text counted as a change";
+
+    QProcess& password = owner({"hint", "hunter2", "secret"});
+    pumpFor(200ms);
+    password.kill();
+    password.waitForFinished(2000);
+    pumpFor(300ms);
+    EXPECT_TRUE(runPumping("wl-paste", {"--no-newline"}).isEmpty())
+        << "a password was kept after its program ended";
+}
+
 TEST_F(WaylandPasteboardTest, SilentOwnersAndPasswordsYieldChangesWithoutText) {
     board.reset();
     open({.requestTimeout = 300ms, .fetchTimeout = 1s});
