@@ -7,6 +7,7 @@
 #include <xcb/xfixes.h>
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <cstdlib>
 #include <iterator>
@@ -62,16 +63,22 @@ struct Atoms {
     xcb_atom_t passwordHint = XCB_NONE;
     xcb_atom_t fetchProperty = XCB_NONE;
     xcb_atom_t timeProbe = XCB_NONE;
+    xcb_atom_t clipboardManager = XCB_NONE;
+    xcb_atom_t saveTargets = XCB_NONE;
 };
 
 std::optional<Atoms> internAtoms(xcb_connection_t* c) {
-    const std::string_view names[] = {"CLIPBOARD",   "TARGETS",      "TIMESTAMP",
-                                      "INCR",        "UTF8_STRING",  "text/plain;charset=utf-8",
-                                      kPasswordHint, kFetchProperty, kTimeProbe};
+    const std::string_view names[] = {"CLIPBOARD",   "TARGETS",
+                                      "TIMESTAMP",   "INCR",
+                                      "UTF8_STRING", "text/plain;charset=utf-8",
+                                      kPasswordHint, kFetchProperty,
+                                      kTimeProbe,    "CLIPBOARD_MANAGER",
+                                      "SAVE_TARGETS"};
     Atoms atoms;
-    xcb_atom_t* const slots[] = {&atoms.clipboard,    &atoms.targets,       &atoms.timestamp,
-                                 &atoms.incr,         &atoms.utf8String,    &atoms.textPlainUtf8,
-                                 &atoms.passwordHint, &atoms.fetchProperty, &atoms.timeProbe};
+    xcb_atom_t* const slots[] = {
+        &atoms.clipboard,  &atoms.targets,          &atoms.timestamp,    &atoms.incr,
+        &atoms.utf8String, &atoms.textPlainUtf8,    &atoms.passwordHint, &atoms.fetchProperty,
+        &atoms.timeProbe,  &atoms.clipboardManager, &atoms.saveTargets};
     std::vector<xcb_intern_atom_cookie_t> cookies;
     std::transform(std::begin(names), std::end(names), std::back_inserter(cookies),
                    [c](std::string_view name) {
@@ -230,6 +237,13 @@ class SelectionWorker::Impl {
     void selectionClear(const xcb_selection_clear_event_t& event);
 
     void acceptWrite(Write write);
+    // Takes the CLIPBOARD_MANAGER selection when nobody holds it.
+    void claimManager();
+    // Serves `text` as the clipboard's after its owner went; false when
+    // someone else took the clipboard first.
+    bool keep(Text text, xcb_timestamp_t time);
+    void answerManager(const xcb_selection_request_event_t& event);
+    void notifyRequestor(const xcb_selection_request_event_t& event, xcb_atom_t property);
     void probeAnswered(xcb_timestamp_t time);
 
     void beginFetch(xcb_timestamp_t time);
@@ -280,11 +294,18 @@ class SelectionWorker::Impl {
     std::optional<Write> pending_;
     bool probing_ = false;
     std::optional<Owned> owned_;
+    // The clipboard manager's part: whether we hold CLIPBOARD_MANAGER, the
+    // text read from the clipboard's current owner, and the owners waiting
+    // for their text to be saved while we read it.
+    bool managerOwned_ = false;
+    std::optional<Text> lastRead_;
+    std::vector<xcb_selection_request_event_t> pendingSaves_;
     std::optional<Fetch> fetch_;
     std::vector<Transfer> transfers_;
 };
 
 void SelectionWorker::Impl::run() {
+    claimManager();
     const xcb_window_t owner = currentOwner();
     if (owner != XCB_NONE && owner != window_) {
         beginFetch(XCB_CURRENT_TIME);
@@ -374,14 +395,79 @@ void SelectionWorker::Impl::ownerChanged(const xcb_xfixes_selection_notify_event
         finishFetch(std::nullopt);
     }
     if (event.owner == XCB_NONE) {
-        // The owner quit or gave the clipboard up: nothing is on it now.
-        deliver(std::nullopt);
+        // The owner quit or gave the clipboard up. As the clipboard manager
+        // we keep the text we read from it; otherwise nothing is on it now.
+        std::optional<Text> kept = std::exchange(lastRead_, std::nullopt);
+        if (!(managerOwned_ && kept && keep(std::move(*kept), event.timestamp))) {
+            deliver(std::nullopt);
+        }
         return;
     }
+    lastRead_.reset();
     beginFetch(event.timestamp);
 }
 
+void SelectionWorker::Impl::claimManager() {
+    // Another clipboard manager keeps the clipboard its own way: leave it be.
+    const Reply<xcb_get_selection_owner_reply_t> reply(xcb_get_selection_owner_reply(
+        c_, xcb_get_selection_owner(c_, atoms_.clipboardManager), nullptr));
+    if (!reply || reply->owner != XCB_NONE) {
+        return;
+    }
+    xcb_set_selection_owner(c_, window_, atoms_.clipboardManager, XCB_CURRENT_TIME);
+    const Reply<xcb_get_selection_owner_reply_t> after(xcb_get_selection_owner_reply(
+        c_, xcb_get_selection_owner(c_, atoms_.clipboardManager), nullptr));
+    managerOwned_ = after && after->owner == window_;
+}
+
+bool SelectionWorker::Impl::keep(Text text, xcb_timestamp_t time) {
+    xcb_set_selection_owner(c_, window_, atoms_.clipboard, time);
+    if (currentOwner() != window_) {
+        return false;
+    }
+    owned_ = Owned{.text = std::move(text), .time = time};
+    return true;
+}
+
+void SelectionWorker::Impl::answerManager(const xcb_selection_request_event_t& event) {
+    const xcb_atom_t property = event.property == XCB_NONE ? event.target : event.property;
+    if (managerOwned_ && event.target == atoms_.saveTargets && fetch_) {
+        // The owner waits while we read its text; it hears from us after.
+        pendingSaves_.push_back(event);
+        return;
+    }
+    bool served = false;
+    if (managerOwned_ && event.target == atoms_.targets) {
+        const std::array<xcb_atom_t, 3> offered{atoms_.targets, atoms_.timestamp,
+                                                atoms_.saveTargets};
+        xcb_change_property(c_, XCB_PROP_MODE_REPLACE, event.requestor, property, XCB_ATOM_ATOM, 32,
+                            offered.size(), offered.data());
+        served = true;
+    } else if (managerOwned_ && event.target == atoms_.saveTargets) {
+        // What it holds was read when it took the clipboard; an empty reply
+        // says that it has been saved.
+        xcb_change_property(c_, XCB_PROP_MODE_REPLACE, event.requestor, property, XCB_ATOM_NONE, 32,
+                            0, nullptr);
+        served = true;
+    }
+    notifyRequestor(event, served ? property : XCB_NONE);
+}
+
+void SelectionWorker::Impl::notifyRequestor(const xcb_selection_request_event_t& event,
+                                            xcb_atom_t property) {
+    xcb_selection_notify_event_t notify{};
+    notify.response_type = XCB_SELECTION_NOTIFY;
+    notify.time = event.time;
+    notify.requestor = event.requestor;
+    notify.selection = event.selection;
+    notify.target = event.target;
+    notify.property = property;
+    xcb_send_event(c_, 0, event.requestor, XCB_EVENT_MASK_NO_EVENT,
+                   reinterpret_cast<const char*>(&notify));
+}
+
 void SelectionWorker::Impl::acceptWrite(Write write) {
+    lastRead_.reset();
     // Whatever was being read is about to be replaced by our own contents.
     generation_ = write.generation;
     deliveredSinceWrite_ = false;
@@ -588,6 +674,10 @@ void SelectionWorker::Impl::nextTextTarget() {
 
 void SelectionWorker::Impl::finishFetch(std::optional<Text> text) {
     dropFetch();
+    lastRead_ = text;
+    for (const xcb_selection_request_event_t& save : std::exchange(pendingSaves_, {})) {
+        answerManager(save);
+    }
     deliver(std::move(text));
 }
 
@@ -618,6 +708,10 @@ void SelectionWorker::Impl::propertyNotify(const xcb_property_notify_event_t& ev
 }
 
 void SelectionWorker::Impl::selectionClear(const xcb_selection_clear_event_t& event) {
+    if (event.selection == atoms_.clipboardManager && event.owner == window_) {
+        managerOwned_ = false;  // another clipboard manager took over
+        return;
+    }
     // A clear from before we took the clipboard back is stale.
     if (event.selection == atoms_.clipboard && event.owner == window_ && owned_ &&
         !earlier(event.time, owned_->time)) {
@@ -626,21 +720,16 @@ void SelectionWorker::Impl::selectionClear(const xcb_selection_clear_event_t& ev
 }
 
 void SelectionWorker::Impl::selectionRequest(const xcb_selection_request_event_t& event) {
+    if (event.selection == atoms_.clipboardManager) {
+        answerManager(event);
+        return;
+    }
     // Obsolete requestors name no property: the target doubles as one.
     const xcb_atom_t property = event.property == XCB_NONE ? event.target : event.property;
     const bool served = owned_ && event.owner == window_ && event.selection == atoms_.clipboard &&
                         (event.time == XCB_CURRENT_TIME || !earlier(event.time, owned_->time)) &&
                         answer(event.requestor, property, event.target);
-
-    xcb_selection_notify_event_t notify{};
-    notify.response_type = XCB_SELECTION_NOTIFY;
-    notify.time = event.time;
-    notify.requestor = event.requestor;
-    notify.selection = event.selection;
-    notify.target = event.target;
-    notify.property = served ? property : XCB_NONE;
-    xcb_send_event(c_, 0, event.requestor, XCB_EVENT_MASK_NO_EVENT,
-                   reinterpret_cast<const char*>(&notify));
+    notifyRequestor(event, served ? property : XCB_NONE);
 }
 
 const std::string* SelectionWorker::Impl::latin1() {

@@ -8,6 +8,7 @@
 //   brimlet_clip_owner flood COUNT [MS]    takes it COUNT times, serving "flood 0", "flood 1",
 //                                          ..., MS milliseconds apart (default: back to back)
 //   brimlet_clip_owner flap COUNT [MS]     takes it and gives it up COUNT times: no text
+//   brimlet_clip_owner manager NAME        holds CLIPBOARD_MANAGER instead, until it loses it
 // Texts above 64 KiB go out incrementally in 64 KiB chunks. Prints "ready"
 // once it owns the clipboard (flood and flap: once the storm is over); exits
 // when it loses it (except when hung; flap exits at once).
@@ -61,7 +62,9 @@ class Owner {
             xcb_create_window(c, XCB_COPY_FROM_PARENT, window, screen->root, 0, 0, 1, 1, 0,
                               XCB_WINDOW_CLASS_INPUT_OUTPUT, XCB_COPY_FROM_PARENT, 0, nullptr);
         }
-        clipboard_ = intern(c, "CLIPBOARD");
+        // A "manager" holds CLIPBOARD_MANAGER instead, as another clipboard
+        // manager would.
+        clipboard_ = intern(c, mode == "manager" ? "CLIPBOARD_MANAGER" : "CLIPBOARD");
         targets_ = intern(c, "TARGETS");
         utf8_ = intern(c, "UTF8_STRING");
         incr_ = intern(c, "INCR");

@@ -275,6 +275,37 @@ TEST_F(X11PasteboardTest, CopiesFasterThanThePollsWaitTheirTurnInOrder) {
     EXPECT_EQ(board->string()->bytes(), "ours");
 }
 
+TEST_F(X11PasteboardTest, KeepsTheTextOfAProgramThatEndsUnlessAnotherManagerRuns) {
+    // As the clipboard manager, we answer a Qt program that ends and asks us
+    // to save its text, and serve that text once it has gone.
+    std::int64_t count = board->changeCount();
+    QProcess& copier = start(BRIMLET_QT_COPIER, {"kept after its program ended"});
+    ASSERT_TRUE(pumpUntil([&] { return copier.state() == QProcess::NotRunning; }, 10s));
+    EXPECT_EQ(copier.exitCode(), 0);
+    EXPECT_FALSE(copier.readAllStandardError().contains("clipboard manager"))
+        << "the program waited in vain for its text to be saved";
+    ASSERT_TRUE(waitForText("kept after its program ended"));
+    count = board->changeCount();
+    EXPECT_EQ(paste(), "kept after its program ended");
+    pumpFor(300ms);
+    EXPECT_EQ(board->changeCount(), count) << "keeping the text counted as a change";
+
+    // A password is never kept: it was never read.
+    QProcess& secret = owner("secret", "hunter2", {"1"});
+    pumpFor(300ms);
+    secret.kill();
+    secret.waitForFinished(2000);
+    pumpFor(300ms);
+    EXPECT_TRUE(paste().isEmpty());
+
+    // Where another clipboard manager runs, we leave its selection alone.
+    board.reset();
+    QProcess& manager = owner("manager", "other");
+    open();
+    pumpFor(300ms);
+    EXPECT_EQ(manager.state(), QProcess::Running) << "we took CLIPBOARD_MANAGER from another";
+}
+
 }  // namespace
 }  // namespace brimlet::platform
 
