@@ -1,7 +1,8 @@
 // The history's costs: an idle poll, captures into a full history of large
-// texts, and canonical text equality. Each costly case has a baseline that
-// does the plain byte comparisons the same operation cannot avoid, on the
-// same data, so the overhead reads off as a ratio.
+// texts, canonical text equality, and making a text's keys (which happens
+// where the clipboard is read, off the GUI thread). Each costly case has a
+// baseline that does the plain byte work the same operation cannot avoid, on
+// the same data, so the overhead reads off as a ratio.
 #include <benchmark/benchmark.h>
 
 #include <cstddef>
@@ -48,10 +49,20 @@ const std::vector<std::string>& englishWords() {
     return words;
 }
 
+const std::vector<std::string>& decomposedWords() {
+    static const std::vector<std::string> words = {"cafe\u0301",         "cre\u0300me",
+                                                   "bru\u0302le\u0301e", "de\u0301ja\u0300",
+                                                   "nai\u0308ve",        "fac\u0327ade",
+                                                   "r\u00e9sume\u0301",  "pin\u0303ata",
+                                                   "u\u0308ber",         "smo\u0308rga\u030asbord"};
+    return words;
+}
+
 // Texts of one size that differ only in their last bytes, so every
 // comparison has to run to the end: the worst case for capture.
-std::vector<platform::Text> nearTwins(std::size_t count, std::size_t size) {
-    const std::string base = prose(size, 7, englishWords());
+std::vector<platform::Text> nearTwins(std::size_t count, std::size_t size,
+                                      const std::vector<std::string>& words = englishWords()) {
+    const std::string base = prose(size, 7, words);
     std::vector<platform::Text> texts;
     texts.reserve(count);
     for (std::size_t i = 0; i < count; ++i) {
@@ -117,7 +128,8 @@ BENCHMARK(BM_PollTickWithoutChange);
 
 // A full history of 1 MB near-twins, plus twins that are not in it.
 struct FullHistory {
-    FullHistory() : texts(nearTwins(2 * kHistoryCapacity + 28, kMegabyte)) {
+    explicit FullHistory(const std::vector<std::string>& words = englishWords())
+        : texts(nearTwins(2 * kHistoryCapacity + 28, kMegabyte, words)) {
         for (std::size_t i = 0; i < kHistoryCapacity; ++i) {
             rig.copy(texts[i]);
         }
@@ -162,6 +174,39 @@ void BM_CaptureNewTextAtCap_Baseline(benchmark::State& state) {
         static_cast<std::int64_t>(state.iterations() * (kHistoryCapacity + 1) * kMegabyte));
 }
 BENCHMARK(BM_CaptureNewTextAtCap_Baseline)->Unit(benchmark::kMillisecond);
+
+// The same with decomposed texts, none of them NFC: the keys compared are
+// their NFC forms, made when each text was read.
+void BM_CaptureDecomposedAtCap(benchmark::State& state) {
+    FullHistory full(decomposedWords());
+    if (full.rig.store->items().front().text.equalityKey() ==
+        full.rig.store->items().front().text.bytes()) {
+        state.SkipWithError("setup: expected texts that are not NFC");
+    }
+    std::size_t next = kHistoryCapacity;
+    for (auto _ : state) {
+        full.rig.copy(full.texts[next]);
+        next = next + 1 == full.texts.size() ? 0 : next + 1;
+    }
+    state.SetBytesProcessed(
+        static_cast<std::int64_t>(state.iterations() * (kHistoryCapacity + 1) * kMegabyte));
+}
+BENCHMARK(BM_CaptureDecomposedAtCap)->Unit(benchmark::kMillisecond);
+
+void BM_CaptureDecomposedAtCap_Baseline(benchmark::State& state) {
+    FullHistory full(decomposedWords());
+    const platform::Text fresh = full.texts[kHistoryCapacity];
+    for (auto _ : state) {
+        bool any = sameBytes(fresh.bytes(), full.rig.store->items().front().text.bytes());
+        for (const auto& item : full.rig.store->items()) {
+            any = sameBytes(fresh.bytes(), item.text.bytes()) || any;
+        }
+        benchmark::DoNotOptimize(any);
+    }
+    state.SetBytesProcessed(
+        static_cast<std::int64_t>(state.iterations() * (kHistoryCapacity + 1) * kMegabyte));
+}
+BENCHMARK(BM_CaptureDecomposedAtCap_Baseline)->Unit(benchmark::kMillisecond);
 
 void BM_CaptureSameAsNewest(benchmark::State& state) {
     FullHistory full;
@@ -246,7 +291,7 @@ void BM_TextEqualBothNfcDiffering(benchmark::State& state) {
     const platform::Text a(bytes);
     bytes.back() = '!';
     const platform::Text b(bytes);
-    if (!a.isNfc() || !b.isNfc() || a == b) {
+    if (a.equalityKey() != a.bytes() || b.equalityKey() != b.bytes() || a == b) {
         state.SkipWithError("setup: expected two different NFC texts");
     }
     for (auto _ : state) {
@@ -256,12 +301,22 @@ void BM_TextEqualBothNfcDiffering(benchmark::State& state) {
 }
 BENCHMARK(BM_TextEqualBothNfcDiffering)->Unit(benchmark::kMicrosecond);
 
+// About 1 MB of one phrase, precomposed, and the same decomposed.
+constexpr std::string_view kComposed = "caf\u00e9 cr\u00e8me br\u00fbl\u00e9e ";
+constexpr std::string_view kDecomposed = "cafe\u0301 cre\u0300me bru\u0302le\u0301e ";
+std::string phrases(std::string_view phrase) {
+    std::string out;
+    for (std::size_t i = 0; i < kMegabyte / kComposed.size(); ++i) {
+        out += phrase;
+    }
+    return out;
+}
+
 void BM_TextEqualOneSideDecomposed(benchmark::State& state) {
-    const platform::Text a(repeatToSize("caf\u00e9 cr\u00e8me br\u00fbl\u00e9e ", kMegabyte));
-    const platform::Text b(
-        repeatToSize("cafe\u0301 cre\u0300me bru\u0302le\u0301e ", kMegabyte + kMegabyte / 8));
-    if (b.isNfc()) {
-        state.SkipWithError("setup: expected a decomposed text");
+    const platform::Text a(phrases(kComposed));
+    const platform::Text b(phrases(kDecomposed));
+    if (b.equalityKey() == b.bytes() || !(a == b)) {
+        state.SkipWithError("setup: expected equal texts, one decomposed");
     }
     for (auto _ : state) {
         benchmark::DoNotOptimize(a == b);
@@ -270,11 +325,10 @@ void BM_TextEqualOneSideDecomposed(benchmark::State& state) {
 }
 BENCHMARK(BM_TextEqualOneSideDecomposed)->Unit(benchmark::kMicrosecond);
 
-// Distinct texts stop at the first normalised piece that differs.
+// Distinct texts stop at the first byte of their keys that differs.
 void BM_TextEqualOneSideDecomposedDifferingEarly(benchmark::State& state) {
-    const platform::Text a("x" + repeatToSize("caf\u00e9 cr\u00e8me br\u00fbl\u00e9e ", kMegabyte));
-    const platform::Text b(
-        repeatToSize("cafe\u0301 cre\u0300me bru\u0302le\u0301e ", kMegabyte + kMegabyte / 8));
+    const platform::Text a("x" + phrases(kComposed));
+    const platform::Text b(phrases(kDecomposed));
     for (auto _ : state) {
         benchmark::DoNotOptimize(a == b);
     }
@@ -292,6 +346,114 @@ void BM_TextEqual_Baseline(benchmark::State& state) {
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * a.size()));
 }
 BENCHMARK(BM_TextEqual_Baseline)->Unit(benchmark::kMicrosecond);
+
+// Making a text's keys: what the clipboard's reader pays per text, off the
+// GUI thread. Beside it, a copy of the same bytes.
+
+// A letter under marks of three classes, about `size` bytes: the text that
+// once stalled the history for seconds per copy.
+std::string markStack(std::size_t size) {
+    return "a" + repeatToSize("\u0301\u0316\u0357", size - 1);
+}
+
+std::string russianProse(std::size_t size) {
+    return prose(
+        size, 11,
+        {"\u0418\u0441\u0442\u043e\u0440\u0438\u044f", "\u0445\u0440\u0430\u043d\u0438\u0442",
+         "\u043a\u0430\u0436\u0434\u044b\u0439", "\u0422\u0435\u043a\u0441\u0442",
+         "\u043e\u043a\u043d\u0430", "\u043f\u043e\u0438\u0441\u043a"});
+}
+
+std::string sample(int kind, std::size_t size) {
+    switch (kind) {
+        case 0:
+            return prose(size, 3, englishWords());
+        case 1:
+            return russianProse(size);
+        case 2:
+            return prose(size, 5, decomposedWords());
+        default:
+            return markStack(size);
+    }
+}
+
+void setLabel(benchmark::State& state) {
+    static const char* const kinds[] = {"english", "russian", "decomposed", "mark_stack"};
+    state.SetLabel(kinds[state.range(0)]);
+}
+
+void BM_MakeTextWithKeys(benchmark::State& state) {
+    const std::string bytes =
+        sample(static_cast<int>(state.range(0)), static_cast<std::size_t>(state.range(1)));
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(platform::Text(bytes));
+    }
+    setLabel(state);
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * bytes.size()));
+}
+
+void BM_SearchKeyOnly(benchmark::State& state) {
+    const std::string bytes =
+        sample(static_cast<int>(state.range(0)), static_cast<std::size_t>(state.range(1)));
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(platform::searchKeyOf(bytes, platform::CaseRules::Standard));
+    }
+    setLabel(state);
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * bytes.size()));
+}
+
+void BM_MakeTextWithKeys_Baseline(benchmark::State& state) {
+    const std::string bytes =
+        sample(static_cast<int>(state.range(0)), static_cast<std::size_t>(state.range(1)));
+    for (auto _ : state) {
+        std::string copy = bytes;
+        benchmark::DoNotOptimize(copy);
+        benchmark::DoNotOptimize(sameBytes(copy, bytes));
+    }
+    setLabel(state);
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * bytes.size()));
+}
+
+// 1 MB of each kind, and mark stacks of 180 KB and 1.8 MB.
+void keyCases(benchmark::internal::Benchmark* b) {
+    b->ArgNames({"kind", "bytes"});
+    for (int kind = 0; kind < 3; ++kind) {
+        b->Args({kind, static_cast<std::int64_t>(kMegabyte)});
+    }
+    b->Args({3, 180000})->Args({3, 1800000});
+    b->Unit(benchmark::kMillisecond);
+}
+BENCHMARK(BM_MakeTextWithKeys)->Apply(keyCases);
+BENCHMARK(BM_SearchKeyOnly)->Apply(keyCases);
+BENCHMARK(BM_MakeTextWithKeys_Baseline)->Apply(keyCases);
+
+// Five mark stacks copied, then a plain text: the GUI thread's share of the
+// plain text's capture, with the stacks in the history.
+void BM_CapturePlainAfterMarkStacks(benchmark::State& state) {
+    Rig rig;
+    std::vector<platform::Text> stacks;
+    for (int i = 0; i < 5; ++i) {
+        stacks.emplace_back(markStack(180000) + std::to_string(i));
+    }
+    const platform::Text plain("a plain text");
+    const platform::Text other("another plain text");
+    rig.copy(plain);
+    rig.copy(other);
+    bool flip = true;
+    for (auto _ : state) {
+        state.PauseTiming();
+        for (const auto& stack : stacks) {
+            rig.copy(stack);
+        }
+        state.ResumeTiming();
+        rig.copy(flip ? plain : other);
+        flip = !flip;
+    }
+    if (rig.store->items().size() != 7) {
+        state.SkipWithError("expected five stacks and two plain texts");
+    }
+}
+BENCHMARK(BM_CapturePlainAfterMarkStacks)->Unit(benchmark::kMicrosecond);
 
 }  // namespace
 }  // namespace brimlet

@@ -1,7 +1,6 @@
 // Narrowing the history by a search text.
 #pragma once
 
-#include <string>
 #include <string_view>
 #include <vector>
 
@@ -19,36 +18,16 @@ namespace brimlet {
 [[nodiscard]] std::vector<ClipItem> filterItems(const std::vector<ClipItem>& items,
                                                 std::string_view query);
 
-// The matcher behind filterItems, open to tests so that its shortcuts can be
-// checked against the general route.
+// The matcher behind filterItems, open to tests.
 namespace search_detail {
 
-enum class Route {
-    Automatic,  // shortcuts where they give the same answer
-    General,    // always the normalising matcher
-};
-
-// True when `text` contains `needle` (already trimmed) under the rules of
-// filterItems and the current default locale.
-[[nodiscard]] bool contains(const Text& text, std::string_view needle,
-                            Route route = Route::Automatic);
-
-// The comparison form of valid UTF-8: case folded (Turkic rules when asked),
-// then NFC.
-[[nodiscard]] std::string matchKey(std::string_view utf8, bool turkic);
+// True when the search key `key` holds `needle`, a query's search key, at a
+// place where a match may end.
+[[nodiscard]] bool keyContains(std::string_view key, std::string_view needle);
 
 // True when a match may end right before `c`: not a combining mark, not a
 // joiner, and not a character that composes with what precedes it.
 [[nodiscard]] bool startsCluster(char32_t c);
-
-// Non-ASCII characters whose comparison form contains ASCII (the Kelvin sign,
-// long s, sharp s, ligatures, ...). Their presence keeps an ASCII search
-// from taking the byte-scanning shortcut.
-[[nodiscard]] bool foldsTowardAscii(char32_t c);
-
-// True for characters whose decomposition holds U+0345, the one combining
-// mark that case folding turns into a base letter.
-[[nodiscard]] bool needsDecompositionBeforeFolding(char32_t c);
 
 }  // namespace search_detail
 }  // namespace brimlet

@@ -6,17 +6,19 @@
 #include <unicode/unistr.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <random>
 #include <string>
 #include <vector>
+
+#include "platform/text.h"
 
 namespace brimlet {
 namespace {
 
 using namespace std::string_literals;
 using namespace std::string_view_literals;
-using search_detail::contains;
-using search_detail::Route;
+using platform::CaseRules;
 using Texts = std::vector<std::string>;
 
 std::vector<ClipItem> history(const Texts& texts) {
@@ -152,16 +154,76 @@ TEST_F(FilterLocale, CaseIsIgnoredAccentsAndWidthCountCanonicalFormsAreEqual) {
     }
 }
 
-// The ASCII byte scan and the raw NFC scan must agree with the general
-// matcher on inputs built to trip them.
-TEST_F(FilterLocale, ShortcutsAgreeWithTheGeneralMatcher) {
+// The textbook matcher: both sides folded and normalised by ICU's
+// UnicodeString, malformed bytes as 0xFF, every occurrence tried in turn.
+std::string referenceKey(std::string_view bytes, bool turkic) {
+    UErrorCode status = U_ZERO_ERROR;
+    const icu::Normalizer2& nfc = *icu::Normalizer2::getNFCInstance(status);
+    const icu::Normalizer2& nfd = *icu::Normalizer2::getNFDInstance(status);
+    std::string key;
+    std::size_t pos = 0;
+    while (pos < bytes.size()) {
+        std::size_t end = pos;
+        while (end < bytes.size()) {
+            std::size_t next = end;
+            if (platform::decodeUtf8(bytes, next) < 0) {
+                break;
+            }
+            end = next;
+        }
+        icu::UnicodeString run =
+            nfd.normalize(icu::UnicodeString::fromUTF8(icu::StringPiece(
+                              bytes.data() + pos, static_cast<int32_t>(end - pos))),
+                          status);
+        if (turkic) {
+            run.toLower(icu::Locale("tr"));
+        }
+        run.foldCase(turkic ? U_FOLD_CASE_EXCLUDE_SPECIAL_I : U_FOLD_CASE_DEFAULT);
+        nfc.normalize(run, status).toUTF8String(key);
+        if (end < bytes.size()) {
+            key += '\xff';
+            ++end;
+        }
+        pos = end;
+    }
+    EXPECT_TRUE(U_SUCCESS(status));
+    return key;
+}
+
+bool referenceMatch(std::string_view text, std::string_view query, bool turkic) {
+    const std::string_view needle = platform::trimSpacesAndTabs(query);
+    if (needle.empty()) {
+        return true;
+    }
+    if (!platform::isValidUtf8(needle)) {
+        return text.find(needle) != std::string_view::npos;
+    }
+    const std::string key = referenceKey(text, turkic);
+    const std::string q = referenceKey(needle, turkic);
+    const auto clusterAt = [](std::string_view s, std::size_t at) {
+        if (at >= s.size() || static_cast<unsigned char>(s[at]) < 0x80) {
+            return true;
+        }
+        const std::int32_t c = platform::decodeUtf8(s, at);
+        return c < 0 || search_detail::startsCluster(static_cast<char32_t>(c));
+    };
+    for (std::size_t at = 0; (at = key.find(q, at)) != std::string::npos; ++at) {
+        if ((at == 0 || clusterAt(q, 0)) && clusterAt(key, at + q.size())) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// Random texts and queries built to trip the matcher, against the reference.
+TEST_F(FilterLocale, AgreesWithTheTextbookMatcher) {
     const std::vector<std::string_view> pieces = {
         "a",      "A",      "k",       "K",      "s",      "S",      "i",      "I",
         "e",      "st",     "fi",      "ss",     "n",      ";",      "`",      " ",
         "\n",     "\u212a", "\u017f",  "\u00df", "\u1e9e", "\ufb01", "\ufb05", "\u0149",
         "\u1e9a", "\u037e", "\u1fef",  "\u0130", "\u0131", "\u0301", "\u0307", "\u0345",
         "\u200d", "\u00e9", "e\u0301", "\u1f80", "\uff41", "\xff",   "\xc3",   "\xe2\x84",
-        "\0"sv,   "\u0903", "\u1161",  "\u0627", "\u0434", "\u0414"};
+        "\0"sv,   "\u0903", "\u1161",  "\u0627", "\u0434", "\u0414", "\u034f", "\u0316"};
 
     std::mt19937 random(20240611);
     std::uniform_int_distribution<std::size_t> pick(0, pieces.size() - 1);
@@ -174,65 +236,37 @@ TEST_F(FilterLocale, ShortcutsAgreeWithTheGeneralMatcher) {
     };
     for (const char* locale : {"en", "tr"}) {
         use(icu::Locale(locale));
-        int checked = 0;
+        const bool turkic = std::string_view(locale) == "tr";
+        int found = 0;
         for (int round = 0; round < 4000; ++round) {
-            const Text text(compose(1 + round % 9));
-            const std::string needle = compose(1 + round % 3);
-            const bool fast = contains(text, needle, Route::Automatic);
-            const bool general = contains(text, needle, Route::General);
-            ASSERT_EQ(fast, general) << locale << " text=" << testing::PrintToString(text.bytes())
-                                     << " needle=" << testing::PrintToString(needle);
-            checked += fast ? 1 : 0;
+            const std::string text = compose(1 + round % 9);
+            const std::string query = compose(1 + round % 3);
+            const bool match = matches(text, query);
+            ASSERT_EQ(match, referenceMatch(text, query, turkic))
+                << locale << " text=" << testing::PrintToString(text)
+                << " query=" << testing::PrintToString(query);
+            found += match ? 1 : 0;
         }
-        EXPECT_GT(checked, 200) << "too few matches to mean anything";
+        EXPECT_GT(found, 200) << "too few matches to mean anything";
     }
 }
 
-// The shortcuts lean on properties of the Unicode tables; this checks them
-// for every code point against the textbook form NFC(fold(NFD(x))).
-TEST(FilterTables, ShortcutAssumptionsHoldForEveryCodePoint) {
-    UErrorCode status = U_ZERO_ERROR;
-    const icu::Normalizer2& nfc = *icu::Normalizer2::getNFCInstance(status);
-    const icu::Normalizer2& nfd = *icu::Normalizer2::getNFDInstance(status);
-    ASSERT_TRUE(U_SUCCESS(status));
-    for (const bool turkic : {false, true}) {
-        for (UChar32 c = 0; c <= 0x10FFFF; ++c) {
-            if (c >= 0xD800 && c <= 0xDFFF) {
+// A match that ends before a character that starts a cluster also ends at
+// a cluster start in the key: checked for every code point.
+TEST(FilterTables, ClusterStartsSurviveFolding) {
+    for (const CaseRules rules : {CaseRules::Standard, CaseRules::Turkic}) {
+        for (UChar32 c = 0x80; c <= 0x10FFFF; ++c) {
+            if ((c >= 0xD800 && c <= 0xDFFF) ||
+                !search_detail::startsCluster(static_cast<char32_t>(c))) {
                 continue;
             }
-            const icu::UnicodeString single(c);
-            icu::UnicodeString folded = nfd.normalize(single, status);
-            if (turkic) {
-                folded.toLower(icu::Locale("tr"));
-            }
-            folded.foldCase(turkic ? U_FOLD_CASE_EXCLUDE_SPECIAL_I : U_FOLD_CASE_DEFAULT);
-            const icu::UnicodeString reference = nfc.normalize(folded, status);
             std::string utf8;
-            single.toUTF8String(utf8);
-            std::string expected;
-            reference.toUTF8String(expected);
-            // Also proves that folding before decomposing is harmless where
-            // the key skips the decomposition.
-            ASSERT_EQ(search_detail::matchKey(utf8, turkic), expected) << std::hex << c;
-
-            const auto cp = static_cast<char32_t>(c);
-            const bool holdsAscii = std::any_of(expected.begin(), expected.end(), [](char b) {
-                return static_cast<unsigned char>(b) < 0x80;
-            });
-            if (c >= 0x80) {
-                ASSERT_EQ(holdsAscii, search_detail::foldsTowardAscii(cp)) << std::hex << c;
-            }
-            // A match ending before c also ends at a cluster start in the key.
-            if (search_detail::startsCluster(cp)) {
-                ASSERT_TRUE(
-                    search_detail::startsCluster(static_cast<char32_t>(reference.char32At(0))))
-                    << std::hex << c;
-            }
-            icu::UnicodeString decomposition;
-            if (nfd.getDecomposition(c, decomposition) &&
-                decomposition.indexOf(char16_t{0x345}) >= 0) {
-                ASSERT_TRUE(search_detail::needsDecompositionBeforeFolding(cp)) << std::hex << c;
-            }
+            icu::UnicodeString(c).toUTF8String(utf8);
+            const std::string key = platform::searchKeyOf(utf8, rules);
+            std::size_t pos = 0;
+            const std::int32_t first = platform::decodeUtf8(key, pos);
+            ASSERT_TRUE(search_detail::startsCluster(static_cast<char32_t>(first)))
+                << std::hex << c;
         }
     }
 }
@@ -285,10 +319,10 @@ TEST(FilterBadInput, HugeAndPeriodicInputsGiveDefinedResults) {
 }
 
 TEST(FilterLongTexts, MatchesAcrossThePiecesTextsAreConvertedIn) {
-    // Long texts are converted piece by piece; slide a match over the first
-    // few piece borders, with and without a mark that spoils it.
-    for (std::size_t at = 4090; at < 4100; ++at) {
-        for (const std::size_t scale : {1U, 3U, 7U}) {
+    // Keys are made piece by piece; slide a match over the first two piece
+    // borders, with and without a mark that spoils it.
+    for (std::size_t at = 65530; at < 65541; ++at) {
+        for (const std::size_t scale : {1U, 2U}) {
             const std::string before(at * scale, 'x');
             const std::string hit = before + "\u0414\u041e\u041c" + "yz";
             const std::string spoiled = before + "\u0414\u041e\u041c\u0301" + "yz";
@@ -298,19 +332,35 @@ TEST(FilterLongTexts, MatchesAcrossThePiecesTextsAreConvertedIn) {
                 std::string(at * scale - 9, 'x') + "\u0414\u041e\u041c" + "abc\ufe0fyz";
             // A decomposed letter right at a piece border stays one letter.
             const std::string decomposed = std::string(at * scale - 1, 'x') + "E\u0301yz";
-            for (const Route route : {Route::Automatic, Route::General}) {
-                EXPECT_TRUE(contains(Text(decomposed), "x\u00e9Y", route)) << at * scale;
-                EXPECT_FALSE(contains(Text(decomposed), "xe", route)) << at * scale;
-                EXPECT_TRUE(contains(Text(hit), "\u0434\u043e\u043c", route)) << at * scale;
-                EXPECT_FALSE(contains(Text(spoiled), "\u0434\u043e\u043c", route)) << at * scale;
-                EXPECT_FALSE(contains(Text(selector), "\u0434\u043e\u043cabc", route))
-                    << at * scale;
-                EXPECT_FALSE(contains(Text(selector), "abc", route)) << at * scale;
-                EXPECT_TRUE(contains(Text(hit), "xx\u0434\u043e\u043cY", route)) << at * scale;
-                EXPECT_TRUE(contains(Text(hit), "\u043cYZ", route)) << at * scale;
-            }
+            EXPECT_TRUE(matches(decomposed, "x\u00e9Y")) << at * scale;
+            EXPECT_FALSE(matches(decomposed, "xe")) << at * scale;
+            EXPECT_TRUE(matches(hit, "\u0434\u043e\u043c")) << at * scale;
+            EXPECT_FALSE(matches(spoiled, "\u0434\u043e\u043c")) << at * scale;
+            EXPECT_FALSE(matches(selector, "\u0434\u043e\u043cabc")) << at * scale;
+            EXPECT_FALSE(matches(selector, "abc")) << at * scale;
+            EXPECT_TRUE(matches(hit, "xx\u0434\u043e\u043cY")) << at * scale;
+            EXPECT_TRUE(matches(hit, "\u043cYZ")) << at * scale;
         }
     }
+}
+
+// A letter under 90,000 marks of three classes: found whole and in another
+// case, never by a part of its cluster, and a keystroke makes no key but
+// the query's.
+TEST(FilterMarkStacks, AreFoundWholeAndCostOnlyTheQuerysKey) {
+    const std::string marks = repeat("\u0301\u0316\u0357", 30000);
+    const std::string crafted = "a" + marks;
+    const auto items =
+        history({crafted, "plain a", "a" + repeat("\u0316", 20) + repeat("\u0301", 20)});
+    const std::uint64_t made = platform::text_detail::keysMade();
+    EXPECT_EQ(shown(items, "A" + marks), Texts{crafted});
+    EXPECT_EQ(platform::text_detail::keysMade(), made + 1);
+    EXPECT_EQ(shown(items, "a"), Texts{"plain a"});
+    EXPECT_EQ(shown(items, "\u00e1"), Texts{});
+    EXPECT_EQ(shown(items, "A" + repeat("\u0301\u0316\u0357", 29999)), Texts{});
+    // Past 30 marks a run is compared in the order it was written.
+    EXPECT_EQ(shown(items, "a" + repeat("\u0301", 20) + repeat("\u0316", 20)), Texts{});
+    EXPECT_EQ(shown(items, "a" + repeat("\u0316", 20) + repeat("\u0301", 20)).size(), 1U);
 }
 
 TEST(FilterOrder, MatchesKeepTheHistoryOrderAndAppearOnce) {

@@ -1,11 +1,87 @@
 #include "platform/text.h"
 
 #include <gtest/gtest.h>
+#include <unicode/locid.h>
+#include <unicode/normalizer2.h>
+#include <unicode/unistr.h>
 
+#include <algorithm>
 #include <string>
+#include <vector>
 
 namespace brimlet::platform {
 namespace {
+
+using namespace std::string_literals;
+
+std::string repeat(std::string_view piece, std::size_t times) {
+    std::string out;
+    for (std::size_t i = 0; i < times; ++i) {
+        out += piece;
+    }
+    return out;
+}
+
+// A letter under marks of three classes that canonical ordering must sort.
+std::string markStack(std::string_view letter, std::size_t triples) {
+    return std::string(letter) + repeat("\u0301\u0316\u0357", triples);
+}
+
+const icu::Normalizer2& nfdInstance() {
+    UErrorCode status = U_ZERO_ERROR;
+    return *icu::Normalizer2::getNFDInstance(status);
+}
+
+// Non-starters in a row at the start and end of `s`, and the longest run.
+struct Runs {
+    int leading = 0;
+    int trailing = 0;
+    int longest = 0;
+    bool all = true;
+};
+Runs runsOf(const icu::UnicodeString& s) {
+    Runs runs;
+    int run = 0;
+    for (int32_t i = 0; i < s.length(); i = s.moveIndex32(i, 1)) {
+        if (u_getCombiningClass(s.char32At(i)) != 0) {
+            runs.longest = std::max(runs.longest, ++run);
+            continue;
+        }
+        if (runs.all) {
+            runs.leading = run;
+        }
+        runs.all = false;
+        run = 0;
+    }
+    if (runs.all) {
+        runs.leading = run;
+    }
+    runs.trailing = run;
+    return runs;
+}
+
+// The longest run of non-starters that normalising `utf8` has to sort.
+// Decomposes one character at a time, so that a long run fails the test
+// rather than stalling it.
+int longestRunToSort(std::string_view utf8) {
+    const icu::UnicodeString text = icu::UnicodeString::fromUTF8(
+        icu::StringPiece(utf8.data(), static_cast<int32_t>(utf8.size())));
+    int longest = 0;
+    int run = 0;
+    for (int32_t i = 0; i < text.length(); i = text.moveIndex32(i, 1)) {
+        UErrorCode status = U_ZERO_ERROR;
+        const Runs runs =
+            runsOf(nfdInstance().normalize(icu::UnicodeString(text.char32At(i)), status));
+        if (runs.all) {
+            run += runs.leading;
+        } else {
+            longest = std::max({longest, run + runs.leading, runs.longest});
+            run = runs.trailing;
+        }
+        longest = std::max(longest, run);
+    }
+    return longest;
+}
 
 TEST(TextEquality, FollowsCanonicalEquivalence) {
     EXPECT_EQ(Text("caf\u00e9"), Text("cafe\u0301"));
@@ -41,6 +117,129 @@ TEST(TextEquality, MalformedBytesEqualOnlyThemselves) {
     EXPECT_FALSE(Text("caf\u00e9\xff") == Text("cafe\u0301\xff"));
     EXPECT_FALSE(Text("\xed\xa0\x80").isValidUtf8());  // surrogate
     EXPECT_FALSE(Text("\xc0\xaf").isValidUtf8());      // overlong
+}
+
+TEST(TextEquality, RunsOfMoreThanThirtyMarksAreCutForComparison) {
+    // Short runs in any canonical order are equal; so are the runs of a
+    // long stack spelled with a precomposed letter.
+    EXPECT_EQ(Text("a" + repeat("\u0316", 10) + repeat("\u0301", 10)),
+              Text("a" + repeat("\u0301", 10) + repeat("\u0316", 10)));
+    EXPECT_EQ(Text("a" + repeat("\u0301", 41)), Text("\u00e1" + repeat("\u0301", 40)));
+    // Past 30 marks a joiner goes in, and reordering stops at it.
+    EXPECT_FALSE(Text("a" + repeat("\u0316", 20) + repeat("\u0301", 20)) ==
+                 Text("a" + repeat("\u0301", 20) + repeat("\u0316", 20)));
+
+    // The joiner is in the keys only, even where the text is NFC as it is.
+    const Text stack("q" + repeat("\u0301", 40));
+    EXPECT_EQ(stack.bytes(), "q" + repeat("\u0301", 40));
+    EXPECT_EQ(stack.equalityKey(), "q" + repeat("\u0301", 30) + "\u034f" + repeat("\u0301", 10));
+    EXPECT_EQ(stack, Text(std::string(stack.bytes())));
+}
+
+// The crafted texts that once froze the history: a letter under tens of
+// thousands of marks. Their keys leave ICU nothing longer than 30 marks to
+// sort, which keeps the work linear.
+TEST(TextKeys, MarkStacksLeaveShortRunsToSort) {
+    for (const std::size_t triples : {30000U, 300000U}) {
+        const Text crafted(markStack("a", triples));
+        EXPECT_EQ(crafted, Text(markStack("a", triples)));
+        EXPECT_FALSE(crafted == Text(markStack("a", triples - 1)));
+        EXPECT_LE(longestRunToSort(crafted.equalityKey()), 30);
+        EXPECT_LE(longestRunToSort(crafted.searchKey(CaseRules::Standard)), 30);
+        EXPECT_LE(longestRunToSort(crafted.searchKey(CaseRules::Turkic)), 30);
+        EXPECT_LE(longestRunToSort(searchKeyOf(markStack("I", triples), CaseRules::Turkic)), 30);
+    }
+}
+
+TEST(TextKeys, AreSharedWithTheBytesOrTheCopiesAndMadeOnce) {
+    // An NFC text is its own equality key, and lower-case text its own search key.
+    const Text plain("caf\u00e9 au lait");
+    EXPECT_EQ(plain.equalityKey().data(), plain.bytes().data());
+    EXPECT_EQ(plain.searchKey(CaseRules::Standard).data(), plain.bytes().data());
+    const Text upper("CAF\u00c9");
+    EXPECT_EQ(upper.equalityKey().data(), upper.bytes().data());
+    EXPECT_EQ(upper.searchKey(CaseRules::Standard), "caf\u00e9");
+    EXPECT_EQ(upper.searchKey(CaseRules::Turkic), "caf\u00e9");
+
+    const Text decomposed("CAFE\u0301");
+    EXPECT_EQ(decomposed.equalityKey(), "CAF\u00c9");
+    EXPECT_EQ(decomposed.searchKey(CaseRules::Standard), "caf\u00e9");
+    // Copies share the keys; nothing is made again, under any rules.
+    const std::uint64_t before = text_detail::keysMade();
+    const Text copy = decomposed;  // NOLINT(performance-unnecessary-copy-initialization)
+    EXPECT_EQ(copy.equalityKey().data(), decomposed.equalityKey().data());
+    EXPECT_EQ(copy.searchKey(CaseRules::Standard).data(),
+              decomposed.searchKey(CaseRules::Standard).data());
+    EXPECT_EQ(copy.searchKey(CaseRules::Turkic).data(),
+              decomposed.searchKey(CaseRules::Turkic).data());
+    EXPECT_EQ(text_detail::keysMade(), before + 1);  // the Turkic key, on first use
+
+    // Malformed bytes: the text is its own equality key, and each bad byte
+    // stands as 0xFF in the search key.
+    const Text broken("AB\xc3\xff\u00c9"s);
+    EXPECT_EQ(broken.equalityKey(), broken.bytes());
+    EXPECT_EQ(broken.searchKey(CaseRules::Standard), "ab\xff\xff\u00e9");
+    EXPECT_EQ(Text("\0"s).searchKey(CaseRules::Standard), "\0"s);
+}
+
+// Every code point against ICU: the search key is the textbook
+// NFC(fold(NFD(c))), the Stream-Safe counts are those of NFKD(c), and no
+// key holds more non-starters in a row than counted for c, so the bound on
+// runs carries over from the text to what normalisation sorts.
+TEST(TextKeys, FollowIcuForEveryCodePoint) {
+    UErrorCode status = U_ZERO_ERROR;
+    const icu::Normalizer2& nfc = *icu::Normalizer2::getNFCInstance(status);
+    const icu::Normalizer2& nfd = *icu::Normalizer2::getNFDInstance(status);
+    const icu::Normalizer2& nfkd = *icu::Normalizer2::getNFKDInstance(status);
+    ASSERT_TRUE(U_SUCCESS(status));
+    const auto runsIn = [&](const std::string& utf8) {
+        return runsOf(nfd.normalize(icu::UnicodeString::fromUTF8(utf8), status));
+    };
+    const auto fitsIn = [](const Runs& key, const text_detail::NonStarters& counted) {
+        if (key.all) {
+            return counted.all && key.leading <= counted.leading;
+        }
+        return key.leading <= counted.leading && key.trailing <= counted.trailing;
+    };
+    for (UChar32 c = 0; c <= 0x10FFFF; ++c) {
+        if (c >= 0xD800 && c <= 0xDFFF) {
+            continue;
+        }
+        const icu::UnicodeString single(c);
+        std::string utf8;
+        single.toUTF8String(utf8);
+
+        const Runs compatibility = runsOf(nfkd.normalize(single, status));
+        const text_detail::NonStarters counted = text_detail::nonStarters(static_cast<char32_t>(c));
+        ASSERT_EQ(counted, (text_detail::NonStarters{compatibility.leading, compatibility.trailing,
+                                                     compatibility.all}))
+            << std::hex << c;
+        std::string canonical;
+        nfc.normalize(single, status).toUTF8String(canonical);
+        ASSERT_TRUE(fitsIn(runsIn(canonical), counted)) << std::hex << c;
+
+        for (const CaseRules rules : {CaseRules::Standard, CaseRules::Turkic}) {
+            icu::UnicodeString folded = nfd.normalize(single, status);
+            if (rules == CaseRules::Turkic) {
+                folded.toLower(icu::Locale("tr"));
+            }
+            folded.foldCase(rules == CaseRules::Turkic ? U_FOLD_CASE_EXCLUDE_SPECIAL_I
+                                                       : U_FOLD_CASE_DEFAULT);
+            std::string expected;
+            nfc.normalize(folded, status).toUTF8String(expected);
+            // Also proves that folding before decomposing is harmless where
+            // the key skips the decomposition.
+            const std::string key = searchKeyOf(utf8, rules);
+            ASSERT_EQ(key, expected) << std::hex << c;
+            ASSERT_TRUE(fitsIn(runsIn(key), counted)) << std::hex << c;
+        }
+        icu::UnicodeString decomposition;
+        if (nfd.getDecomposition(c, decomposition) && decomposition.indexOf(char16_t{0x345}) >= 0) {
+            ASSERT_TRUE(text_detail::needsDecompositionBeforeFolding(static_cast<char32_t>(c)))
+                << std::hex << c;
+        }
+    }
+    ASSERT_TRUE(U_SUCCESS(status));
 }
 
 TEST(Blank, IsExactlyTheWhitespaceAndNewlineSet) {
