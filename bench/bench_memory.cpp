@@ -1,6 +1,9 @@
 // Resident memory of the running application: idle with an empty history,
 // and holding 50 entries of 1 MB, beside a bare Qt program that shows only a
-// tray icon. All on a private Xvfb with a tray host (trayer), so that every
+// tray icon. The entries come in three kinds, each in a fresh application:
+// NFC lower-case prose, whose keys are its own bytes; NFC prose with capitals,
+// whose search key is a folded copy; and decomposed prose, whose keys are an
+// NFC copy. All on a private Xvfb with a tray host (trayer), so that every
 // program docks its icon as on a desktop, and no other Brimlet shares the
 // display. The figures are counters (kB): VmRSS, and Pss where readable.
 #include <benchmark/benchmark.h>
@@ -107,6 +110,12 @@ class Desktop {
         }
         return app_;
     }
+    // A fresh application, with an empty history.
+    pid_t restartApp() {
+        bench::stop(app_);
+        app_ = -1;
+        return app();
+    }
 
   private:
     bench::XServer server_;
@@ -145,29 +154,51 @@ void BM_BrimletIdleEmpty(benchmark::State& state) {
 }
 BENCHMARK(BM_BrimletIdleEmpty)->Iterations(1)->Unit(benchmark::kSecond);
 
+enum Kind { kNfcLowerCase, kNfcCapitals, kDecomposed };
+
 // Distinct prose of `size` bytes.
-std::string text(std::size_t size, unsigned seed) {
-    static const char* const words[] = {"the",   "history", "keeps", "every", "text",  "copied",
+std::string text(std::size_t size, unsigned seed, Kind kind) {
+    static const char* const lower[] = {"the",   "history", "keeps", "every", "text",  "copied",
                                         "from",  "other",   "panel", "shows", "clip",  "board",
                                         "timer", "fires",   "store", "value", "window"};
+    static const char* const capitals[] = {"The",  "History", "keeps",  "Every", "text",
+                                           "Café", "crème",   "Brûlée", "panel", "Shows"};
+    static const char* const decomposed[] = {
+        "cafe\u0301",  "cre\u0300me",  "bru\u0302le\u0301e", "de\u0301ja\u0300",
+        "nai\u0308ve", "fac\u0327ade", "u\u0308ber",         "pin\u0303ata"};
     std::mt19937 random(seed);
     std::string out = "entry " + std::to_string(seed) + ":";
     out.reserve(size + 16);
     while (out.size() < size) {
         out += ' ';
-        out += words[random() % std::size(words)];
+        switch (kind) {
+            case kNfcLowerCase:
+                out += lower[random() % std::size(lower)];
+                break;
+            case kNfcCapitals:
+                out += capitals[random() % std::size(capitals)];
+                break;
+            case kDecomposed:
+                out += decomposed[random() % std::size(decomposed)];
+                break;
+        }
     }
-    out.resize(size);
+    // Cut between characters: back up over continuation bytes.
+    std::size_t cut = size;
+    while (cut > 0 && (static_cast<unsigned char>(out[cut]) & 0xC0) == 0x80) {
+        --cut;
+    }
+    out.resize(cut);
     return out;
 }
 
 // Copies `count` distinct texts of `bytes` each, one per poll, and waits
 // until the history has had time to take them in.
-void copyTexts(unsigned count, std::size_t bytes, unsigned firstSeed) {
+void copyTexts(unsigned count, std::size_t bytes, unsigned firstSeed, Kind kind = kNfcLowerCase) {
     const Clock::time_point first = Clock::now();
     std::vector<pid_t> xclips;
     for (unsigned i = 0; i < count; ++i) {
-        const std::string copied = text(bytes, firstSeed + i);
+        const std::string copied = text(bytes, firstSeed + i, kind);
         const bench::Spawned xclip =
             bench::spawn({"xclip", "-selection", "clipboard", "-quiet"},
                          {.pipeStdin = true, .environment = &gDesktop->environment()});
@@ -185,10 +216,13 @@ void copyTexts(unsigned count, std::size_t bytes, unsigned firstSeed) {
 }
 
 void BM_BrimletHolding50x1MB(benchmark::State& state) {
+    const auto kind = static_cast<Kind>(state.range(0));
+    static const char* const labels[] = {"nfc_lower_case", "nfc_capitals", "decomposed"};
+    state.SetLabel(labels[kind]);
     for (auto _ : state) {
-        const pid_t app = gDesktop->app();
+        const pid_t app = gDesktop->restartApp();
         const auto before = footprint(app);
-        copyTexts(kEntries, kEntryBytes, 1);
+        copyTexts(kEntries, kEntryBytes, 1, kind);
         if (!report(state, app) || !before) {
             break;
         }
@@ -200,7 +234,13 @@ void BM_BrimletHolding50x1MB(benchmark::State& state) {
         }
     }
 }
-BENCHMARK(BM_BrimletHolding50x1MB)->Iterations(1)->Unit(benchmark::kSecond);
+BENCHMARK(BM_BrimletHolding50x1MB)
+    ->ArgName("kind")
+    ->Arg(kNfcLowerCase)
+    ->Arg(kNfcCapitals)
+    ->Arg(kDecomposed)
+    ->Iterations(1)
+    ->Unit(benchmark::kSecond);
 
 // Texts of 8 MB: 32 fill the 256 MiB budget; 18 more make 50 copies, and the
 // budget trims the oldest as they come (without it, 400 MB would stay).

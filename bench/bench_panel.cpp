@@ -2,12 +2,16 @@
 // more distinct text copied, the poll, the capture, the queued rebuild, and
 // the layout and painting that follow. Entries of 1 MB against entries of
 // 64 bytes tell what the size of the texts costs; a rebuild with the same
-// list tells what the rebuild costs without a new row.
+// list tells what the rebuild costs without a new row. Last, one row laid
+// out and painted, for a letter under tens of thousands of marks beside
+// plain prose of the same size.
 #include <benchmark/benchmark.h>
 
 #include <QApplication>
 #include <QEvent>
 #include <QWidget>
+#include <algorithm>
+#include <chrono>
 #include <cstddef>
 #include <cstdlib>
 #include <memory>
@@ -95,8 +99,12 @@ class PanelRig {
 
     // Another program copies the next text; one poll later the panel shows it.
     void copyNext() {
-        board_.copyFromOtherApp(texts_[next_]);
+        const platform::Text& text = texts_[next_];
         next_ = (next_ + 1) % texts_.size();
+        copy(text);
+    }
+    void copy(const platform::Text& text) {
+        board_.copyFromOtherApp(text);
         timers_.tick();
         settle();
     }
@@ -152,6 +160,72 @@ BENCHMARK(BM_PanelRebuildSameItems)
     ->ArgName("entry_bytes")
     ->Arg(64)
     ->Arg(1 << 20)
+    ->Unit(benchmark::kMillisecond);
+
+// A letter under marks of three classes, `size` bytes or a little more.
+std::string markStack(std::size_t size) {
+    std::string out = "a";
+    out.reserve(size + 8);
+    while (out.size() < size) {
+        out += "\u0301\u0316\u0357";
+    }
+    return out;
+}
+
+// Five mark stacks copied into a shown panel, then a plain text: each copy's
+// whole GUI-thread share (capture, rebuild, layout, paint), the slowest
+// reported. Their keys were made beforehand, as the clipboard's reader does.
+void BM_PanelCopyMarkStacksThenPlain(benchmark::State& state) {
+    PanelRig rig(64);
+    std::vector<platform::Text> texts;
+    for (int i = 0; i < 5; ++i) {
+        texts.emplace_back(std::to_string(i) + markStack(180000));
+    }
+    texts.emplace_back("a plain text");
+    double slowestMs = 0;
+    for (auto _ : state) {
+        for (const auto& text : texts) {
+            const auto start = std::chrono::steady_clock::now();
+            rig.copy(text);
+            const std::chrono::duration<double, std::milli> took =
+                std::chrono::steady_clock::now() - start;
+            slowestMs = std::max(slowestMs, took.count());
+        }
+        // Something else on top, so that the next round captures them all anew.
+        state.PauseTiming();
+        rig.copyNext();
+        state.ResumeTiming();
+    }
+    state.counters["slowest_copy_ms"] = slowestMs;
+    reportPaints(state, rig);
+}
+BENCHMARK(BM_PanelCopyMarkStacksThenPlain)->Unit(benchmark::kMillisecond);
+
+// Lays the row out at the panel's width and paints it into a pixmap.
+void rowLayout(benchmark::State& state, const platform::Text& text) {
+    for (auto _ : state) {
+        ItemRow row({platform::Uuid::random(), text}, [] {});
+        row.resize(ShelfView::kWidth, row.heightForWidth(ShelfView::kWidth));
+        benchmark::DoNotOptimize(row.grab());
+    }
+}
+
+void BM_RowLayout_MarkStack(benchmark::State& state) {
+    rowLayout(state, platform::Text(markStack(static_cast<std::size_t>(state.range(0)))));
+}
+BENCHMARK(BM_RowLayout_MarkStack)
+    ->ArgName("bytes")
+    ->Arg(180000)
+    ->Arg(1800000)
+    ->Unit(benchmark::kMillisecond);
+
+void BM_RowLayout_Prose_Baseline(benchmark::State& state) {
+    rowLayout(state, distinctText(static_cast<std::size_t>(state.range(0)), 1));
+}
+BENCHMARK(BM_RowLayout_Prose_Baseline)
+    ->ArgName("bytes")
+    ->Arg(180000)
+    ->Arg(1800000)
     ->Unit(benchmark::kMillisecond);
 
 }  // namespace

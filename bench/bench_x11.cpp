@@ -8,7 +8,9 @@
 //  - the same for a copy made right after a storm of 2000 changes of owner,
 //    with and without text;
 //  - under a flood of 13 texts a second for 30 s, how long each copy waits
-//    until the history shows it or a newer one.
+//    until the history shows it or a newer one;
+//  - how long GUI events wait while five letters under 90,000 marks each and
+//    then a plain text are copied, beside the quiet figures.
 // Runs on a private Xvfb, or on BRIMLET_TEST_DISPLAY when that is set.
 #include <benchmark/benchmark.h>
 
@@ -423,6 +425,61 @@ void BM_CopiesDuringAFlood(benchmark::State& state) {
     state.counters["max_ms"] = waited.empty() ? 0 : *std::max_element(waited.begin(), waited.end());
 }
 BENCHMARK(BM_CopiesDuringAFlood)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
+// Copies `text` with xclip and runs the event loop until it heads the
+// history; the xclip is left running to serve it.
+bool copyWithXclip(const std::string& text, std::vector<pid_t>& xclips) {
+    const bench::Spawned xclip =
+        bench::spawn({"xclip", "-selection", "clipboard", "-quiet"}, {.pipeStdin = true});
+    if (xclip.pid <= 0) {
+        return false;
+    }
+    xclips.push_back(xclip.pid);
+    bench::writeAll(xclip.stdinFd, text);
+    close(xclip.stdinFd);
+    const auto& items = gDesktop->store->items();
+    return pumpUntil([&] { return !items.empty() && items.front().text.bytes() == text; }, 10s);
+}
+
+void BM_GuiEventLatency_MarkStacksThenPlain(benchmark::State& state) {
+    runEventLoopFor(1s);
+    std::string marks;
+    for (int i = 0; i < 30000; ++i) {
+        marks += "\u0301\u0316\u0357";
+    }
+    LatencyProbe probe;
+    std::vector<pid_t> xclips;
+    double guiCpuMs = 0;
+    for (auto _ : state) {
+        auto poster = std::make_unique<ProbePoster>(&probe);
+        const double cpuBefore = threadCpuMilliseconds();
+        for (const char* letter : {"a", "b", "c", "d", "e"}) {
+            if (!copyWithXclip(letter + marks, xclips)) {
+                state.SkipWithError("a mark stack did not reach the history");
+                break;
+            }
+        }
+        if (!copyWithXclip("plain text after the stacks " + std::to_string(getpid()), xclips)) {
+            state.SkipWithError("the plain text did not reach the history");
+        }
+        guiCpuMs = threadCpuMilliseconds() - cpuBefore;
+        poster.reset();
+        QCoreApplication::sendPostedEvents(&probe, LatencyProbe::probeType());
+        state.SetIterationTime(percentile(probe.micros, 0.5) / 1e6);
+    }
+    for (const pid_t pid : xclips) {
+        bench::stop(pid);
+    }
+    const auto& us = probe.micros;
+    state.counters["samples"] = static_cast<double>(us.size());
+    state.counters["median_us"] = percentile(us, 0.5);
+    state.counters["p99_us"] = percentile(us, 0.99);
+    state.counters["max_us"] = us.empty() ? 0 : *std::max_element(us.begin(), us.end());
+    state.counters["gui_cpu_ms"] = guiCpuMs;
+}
+BENCHMARK(BM_GuiEventLatency_MarkStacksThenPlain)
+    ->Iterations(1)
+    ->UseManualTime()
+    ->Unit(benchmark::kMicrosecond);
 
 }  // namespace
 }  // namespace brimlet
