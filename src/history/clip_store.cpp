@@ -42,7 +42,7 @@ void ClipStore::capture() {
     const auto bytes = [this] {
         return std::accumulate(
             items_.begin(), items_.end(), std::size_t{0},
-            [](std::size_t sum, const ClipItem& item) { return sum + item.text.size(); });
+            [](std::size_t sum, const ClipItem& item) { return sum + item.text.footprint(); });
     };
     // One trimming step for either bound: the oldest leave first.
     if (items_.size() > kHistoryCapacity || bytes() > env_.textBudget) {
@@ -50,7 +50,7 @@ void ClipStore::capture() {
         items_.resize(std::min(items_.size(), kHistoryCapacity));
         std::size_t total = bytes();
         while (items_.size() > 1 && total > env_.textBudget) {
-            total -= items_.back().text.size();
+            total -= items_.back().text.footprint();
             items_.pop_back();
         }
     }

@@ -1,6 +1,6 @@
 // The clipboard history: newest first, no repeated texts, after each capture
 // at most `kHistoryCapacity` entries and `kHistoryTextBudget` bytes of text
-// (the newest entry always stays, whatever its size).
+// and its comparison keys (the newest entry always stays, whatever its size).
 #pragma once
 
 #include <cstddef>

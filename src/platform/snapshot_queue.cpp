@@ -18,7 +18,7 @@ bool SnapshotQueue::flooding(Clock::time_point now) {
 
 void SnapshotQueue::dropLast() {
     if (waiting_.back().text) {
-        waitingBytes_ -= waiting_.back().text->size();
+        waitingBytes_ -= waiting_.back().text->footprint();
     }
     waiting_.pop_back();
 }
@@ -36,7 +36,7 @@ void SnapshotQueue::push(std::optional<Text> snapshot, Clock::time_point arrived
     while (!waiting_.empty() && arrived - waiting_.back().arrived < superseded) {
         dropLast();
     }
-    waitingBytes_ += snapshot->size();
+    waitingBytes_ += snapshot->footprint();
     waiting_.push_back({std::move(snapshot), arrived});
     trim();
 }
@@ -44,7 +44,7 @@ void SnapshotQueue::push(std::optional<Text> snapshot, Clock::time_point arrived
 void SnapshotQueue::trim() {
     while (waiting_.size() > 1 &&
            (waiting_.size() > limits_.maxWaiting || waitingBytes_ > limits_.maxWaitingBytes)) {
-        waitingBytes_ -= waiting_.front().text->size();
+        waitingBytes_ -= waiting_.front().text->footprint();
         waiting_.pop_front();
     }
 }
@@ -54,7 +54,7 @@ std::int64_t SnapshotQueue::changeCount() {
         current_ = std::move(waiting_.front().text);
         waiting_.pop_front();
         if (current_) {
-            waitingBytes_ -= current_->size();
+            waitingBytes_ -= current_->footprint();
         }
         ++count_;
     }

@@ -292,7 +292,8 @@ Text::Text(std::string bytes) {
             rep->equality = rep->canonical;
         }
     }
-    static_cast<void>(rep->searchKey(defaultCaseRules(), safe));
+    const SearchKey& search = rep->searchKey(defaultCaseRules(), safe);
+    rep->footprint = rep->bytes.size() + rep->canonical.size() + search.own.size();
     rep_ = std::move(rep);
 }
 

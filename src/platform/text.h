@@ -39,6 +39,8 @@ class Text {
     [[nodiscard]] std::string_view bytes() const { return rep_ ? rep_->bytes : std::string_view{}; }
     [[nodiscard]] std::size_t size() const { return rep_ ? rep_->bytes.size() : 0; }
     [[nodiscard]] bool empty() const { return size() == 0; }
+    // The memory the text holds: its bytes and the keys made with them.
+    [[nodiscard]] std::size_t footprint() const { return rep_ ? rep_->footprint : 0; }
     [[nodiscard]] bool isValidUtf8() const { return !rep_ || rep_->validUtf8; }
     // Same storage: copies of one Text share their bytes and keys.
     [[nodiscard]] bool sharesStorageWith(const Text& other) const { return rep_ == other.rep_; }
@@ -69,6 +71,7 @@ class Text {
         std::string canonical;  // empty when `equality` shows the bytes
         std::string_view equality;
         bool validUtf8 = true;
+        std::size_t footprint = 0;
         mutable std::array<SearchKey, 2> search;
 
         // Made once per rules, from the Stream-Safe form when it is at hand.

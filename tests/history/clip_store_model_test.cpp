@@ -82,8 +82,9 @@ class Model {
         items.insert(items.begin(), {Uuid(), clipboard->bytes, clipboard->cls});
         const auto bytes = [&] {
             std::size_t sum = 0;
+            // A text's keys count towards the budget too.
             for (const ModelEntry& e : items) {
-                sum += e.bytes.size();
+                sum += Text(e.bytes).footprint();
             }
             return sum;
         };
