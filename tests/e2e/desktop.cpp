@@ -4,7 +4,10 @@
 #include <QMap>
 #include <QThread>
 #include <algorithm>
+#include <array>
 #include <climits>
+#include <cmath>
+#include <cstdlib>
 
 namespace brimlet::e2e {
 
@@ -65,9 +68,14 @@ bool PrivateDisplay::startTrayHost() {
 }
 
 bool BrimletProcess::start(const QStringList& arguments) {
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert("DBUS_SESSION_BUS_ADDRESS", bus_.address());
-    env.insert("QT_QPA_PLATFORM", "xcb");
+    QProcessEnvironment env;
+    if (environment_) {
+        env = *environment_;
+    } else {
+        env = QProcessEnvironment::systemEnvironment();
+        env.insert("QT_QPA_PLATFORM", "xcb");
+    }
+    env.insert("DBUS_SESSION_BUS_ADDRESS", busAddress_);
     env.insert("QT_LINUX_ACCESSIBILITY_ALWAYS_ON", "1");
     env.insert("LANG", "C.UTF-8");
     env.remove("LANGUAGE");
@@ -77,7 +85,7 @@ bool BrimletProcess::start(const QStringList& arguments) {
     if (!process_.waitForStarted(5000)) {
         return false;
     }
-    a11y_ = std::make_unique<A11yClient>(bus_.address());
+    a11y_ = std::make_unique<A11yClient>(busAddress_);
     return true;
 }
 
@@ -134,6 +142,86 @@ bool BrimletProcess::waitForExit(std::chrono::milliseconds timeout) {
     waitFor([&] { return process_.state() == QProcess::NotRunning; }, timeout);
     return process_.state() == QProcess::NotRunning &&
            process_.exitStatus() == QProcess::NormalExit && process_.exitCode() == 0;
+}
+
+namespace {
+// What a program needs to find a session's displays and bus.
+constexpr std::array<const char*, 4> kSessionVariables = {
+    "DISPLAY", "WAYLAND_DISPLAY", "XDG_RUNTIME_DIR", "DBUS_SESSION_BUS_ADDRESS"};
+}  // namespace
+
+UseEnvironment::UseEnvironment(const QProcessEnvironment& session) {
+    for (const char* name : kSessionVariables) {
+        previous_.emplace_back(name, qEnvironmentVariableIsSet(name)
+                                         ? std::optional<QByteArray>(qgetenv(name))
+                                         : std::nullopt);
+        if (session.contains(name)) {
+            qputenv(name, session.value(name).toUtf8());
+        } else {
+            qunsetenv(name);
+        }
+    }
+}
+
+UseEnvironment::~UseEnvironment() {
+    for (const auto& [name, value] : previous_) {
+        if (value) {
+            qputenv(name.constData(), *value);
+        } else {
+            qunsetenv(name.constData());
+        }
+    }
+}
+
+QRect panelWindow(const A11yNode& panel) {
+    QRect window;
+    for (const auto& child : panel.children) {
+        window = window.united(child.extents);
+    }
+    return window;
+}
+
+std::optional<QRect> findColour(const QRect& area, unsigned colour, int atLeast) {
+    const QString crop =
+        QString("%1x%2+%3+%4").arg(area.width()).arg(area.height()).arg(area.x()).arg(area.y());
+    const QByteArray ppm =
+        run("import", {"-window", "root", "-crop", crop, "-depth", "8", "ppm:-"});
+    // A binary PPM: "P6", width, height, maximum value, then RGB triples.
+    const QList<QByteArray> header = ppm.left(64).split('\n');
+    if (header.size() < 4 || header[0] != "P6" || header[2] != "255") {
+        return std::nullopt;
+    }
+    const QList<QByteArray> size = header[1].split(' ');
+    const int width = size.value(0).toInt();
+    const int height = size.value(1).toInt();
+    const auto offset = header[0].size() + header[1].size() + header[2].size() + 3;
+    if (width <= 0 || height <= 0 || ppm.size() < offset + qsizetype{3} * width * height) {
+        return std::nullopt;
+    }
+    const auto* pixels = reinterpret_cast<const unsigned char*>(ppm.constData() + offset);
+    const int red = static_cast<int>((colour >> 16) & 0xff);
+    const int green = static_cast<int>((colour >> 8) & 0xff);
+    const int blue = static_cast<int>(colour & 0xff);
+    constexpr int kTolerance = 30;  // the edges of a stroke blend into the bar
+    QRect found;
+    int count = 0;
+    for (int y = 0; y < height; ++y) {
+        for (int x = 0; x < width; ++x) {
+            const unsigned char* p = pixels + 3 * (static_cast<qsizetype>(y) * width + x);
+            if (std::abs(p[0] - red) + std::abs(p[1] - green) + std::abs(p[2] - blue) <=
+                kTolerance) {
+                found = found.united(QRect(area.x() + x, area.y() + y, 1, 1));
+                ++count;
+            }
+        }
+    }
+    return count >= atLeast ? std::optional<QRect>(found) : std::nullopt;
+}
+
+int distance(const QRect& a, const QRect& b) {
+    const int dx = std::max({0, b.left() - a.right() - 1, a.left() - b.right() - 1});
+    const int dy = std::max({0, b.top() - a.bottom() - 1, a.top() - b.bottom() - 1});
+    return static_cast<int>(std::lround(std::hypot(dx, dy)));
 }
 
 std::vector<const A11yNode*> rows(const A11yNode& panel) {

@@ -14,6 +14,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <utility>
 #include <vector>
 
 #include "e2e/a11y_client.h"
@@ -74,7 +75,12 @@ inline void pauseFor(std::chrono::milliseconds duration) {
 
 class BrimletProcess {
   public:
-    explicit BrimletProcess(const SessionBus& bus) : bus_(bus) {}
+    // On the shared test display, with Qt's X11 platform.
+    explicit BrimletProcess(const SessionBus& bus) : busAddress_(bus.address()) {}
+    // In a desktop of its own (testing::PrivateSession), started with that
+    // desktop's environment as a session would start it.
+    BrimletProcess(QString busAddress, QProcessEnvironment environment)
+        : busAddress_(std::move(busAddress)), environment_(std::move(environment)) {}
     ~BrimletProcess() {
         process_.kill();
         process_.waitForFinished(2000);
@@ -117,7 +123,8 @@ class BrimletProcess {
     [[nodiscard]] QByteArray standardError() { return stderr_ += process_.readAllStandardError(); }
 
   private:
-    const SessionBus& bus_;
+    QString busAddress_;
+    std::optional<QProcessEnvironment> environment_;
     QProcess process_;
     std::unique_ptr<A11yClient> a11y_;
     QByteArray stderr_;
@@ -159,6 +166,19 @@ class UseDisplay {
     QByteArray previous_;
 };
 
+// Points this process, and the programs it starts from now on (xdotool,
+// xclip, wl-copy, wl-paste), at another session's displays while it lives.
+class UseEnvironment {
+  public:
+    explicit UseEnvironment(const QProcessEnvironment& session);
+    ~UseEnvironment();
+    UseEnvironment(const UseEnvironment&) = delete;
+    UseEnvironment& operator=(const UseEnvironment&) = delete;
+
+  private:
+    std::vector<std::pair<QByteArray, std::optional<QByteArray>>> previous_;
+};
+
 // Skips unless the private test display with a tray host is there.
 class EndToEndTest : public ::testing::Test {
   protected:
@@ -172,5 +192,17 @@ std::vector<const A11yNode*> rows(const A11yNode& panel);
 QStringList rowTexts(const A11yNode& panel);
 // The visible label texts of the panel.
 QStringList labels(const A11yNode& panel);
+// The panel window's rectangle on screen.
+QRect panelWindow(const A11yNode& panel);
+
+// Where pixels of about `colour` (0xRRGGBB) are in `area` of the current
+// display's screen: their bounding box, or nothing when fewer than
+// `atLeast` match. Finds an icon without asking its program.
+std::optional<QRect> findColour(const QRect& area, unsigned colour, int atLeast = 12);
+// The paperclip's stroke colour (resources/paperclip.svg).
+constexpr unsigned kPaperclipColour = 0x56708c;
+
+// The gap between two rectangles; 0 when they touch or overlap.
+int distance(const QRect& a, const QRect& b);
 
 }  // namespace brimlet::e2e

@@ -11,14 +11,6 @@ constexpr char kNoTray[] =
     "brimlet: no system tray is available; the Brimlet icon will appear as soon as one starts, "
     "and until then running brimlet again opens its panel.\n";
 
-QRect windowOf(const A11yNode& panel) {
-    QRect window;
-    for (const auto& child : panel.children) {
-        window = window.united(child.extents);
-    }
-    return window;
-}
-
 class NoTray : public EndToEndTest {};
 
 TEST_F(NoTray, KeepsTheHistoryAndDocksWhenATrayHostStarts) {
@@ -45,7 +37,7 @@ TEST_F(NoTray, KeepsTheHistoryAndDocksWhenATrayHostStarts) {
     auto panel = app.waitForPanel([](const A11yNode& p) { return rowTexts(p).size() == 2; });
     ASSERT_TRUE(panel) << "the panel did not open for a second start:\n" << app.describe();
     EXPECT_EQ(rowTexts(*panel), (QStringList{"copied with no tray, again", "copied with no tray"}));
-    EXPECT_EQ(windowOf(*panel), QRect(940, 0, 340, 420));
+    EXPECT_EQ(panelWindow(*panel), QRect(940, 0, 340, 420));
     pressKey("Escape");
     ASSERT_TRUE(app.waitForPanelClosed());
     // A click on the icon right after closing counts as the closing click.
@@ -60,7 +52,7 @@ TEST_F(NoTray, KeepsTheHistoryAndDocksWhenATrayHostStarts) {
     ASSERT_TRUE(panel) << "the panel did not open from the icon:\n" << app.describe();
     EXPECT_EQ(rowTexts(*panel), (QStringList{"copied with no tray, again", "copied with no tray"}));
     // Next to the icon now, not in the corner.
-    EXPECT_EQ(windowOf(*panel).top(), icon->bottom() + 1);
+    EXPECT_EQ(panelWindow(*panel).top(), icon->bottom() + 1);
 
     EXPECT_EQ(app.standardError().count("no system tray"), 1) << app.standardError().toStdString();
     pressKey("ctrl+q");

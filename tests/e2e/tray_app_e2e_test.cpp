@@ -44,10 +44,7 @@ TEST_F(TrayApp, CopySearchPasteClearAndQuit) {
     const A11yNode* field = panel->find("text", "Search");
     ASSERT_NE(field, nullptr);
     EXPECT_EQ(field->extents.size(), QSize(316, field->extents.height()));
-    QRect window;
-    for (const auto& child : panel->children) {
-        window = window.united(child.extents);
-    }
+    const QRect window = panelWindow(*panel);
     EXPECT_EQ(window.size(), QSize(340, 420));
     saveScreenshot(window, "panel.png");
 

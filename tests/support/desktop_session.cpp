@@ -1,0 +1,514 @@
+#include "support/desktop_session.h"
+
+#include <unistd.h>
+
+#include <QDBusConnectionInterface>
+#include <QDBusInterface>
+#include <QDBusReply>
+#include <QDir>
+#include <QFile>
+#include <QMap>
+#include <QStandardPaths>
+
+#include "support/event_loop.h"
+
+namespace brimlet::testing {
+namespace {
+
+using namespace std::chrono_literals;
+
+// Who sway runs as when we are root: `nobody` exists on every Debian system
+// and owns nothing that a compositor could harm.
+constexpr uid_t kUnprivilegedId = 65534;
+
+void endProcess(QProcess& process) {
+    if (process.state() == QProcess::NotRunning) {
+        return;
+    }
+    process.terminate();
+    if (!process.waitForFinished(3000)) {
+        process.kill();
+        process.waitForFinished(2000);
+    }
+}
+
+// The environment every helper starts from: this process's, without
+// anything that points at the developer's own session.
+QProcessEnvironment cleanEnvironment() {
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    for (const char* name :
+         {"DISPLAY", "WAYLAND_DISPLAY", "WAYLAND_SOCKET", "DBUS_SESSION_BUS_ADDRESS",
+          "XDG_RUNTIME_DIR", "XDG_SESSION_TYPE", "XDG_CURRENT_DESKTOP", "XAUTHORITY",
+          "SESSION_MANAGER", "SWAYSOCK", "I3SOCK", "AT_SPI_BUS_ADDRESS", "QT_QPA_PLATFORM",
+          "GDK_BACKEND", "XDG_CONFIG_HOME", "XDG_CACHE_HOME", "XDG_DATA_HOME", "XDG_STATE_HOME"}) {
+        env.remove(QString::fromLatin1(name));
+    }
+    env.insert("LANG", "C.UTF-8");
+    env.remove("LANGUAGE");
+    env.remove("LC_ALL");
+    return env;
+}
+
+bool makePrivateDir(const QString& path, uid_t owner) {
+    if (!QDir().mkpath(path) ||
+        !QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner)) {
+        return false;
+    }
+    return owner == getuid() || chown(QFile::encodeName(path).constData(), owner, owner) == 0;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------- shared
+
+PrivateSession::PrivateSession(const char* name)
+    : dir_(QDir::tempPath() + "/brimlet-" + name + "-XXXXXX"), environment_(cleanEnvironment()) {
+    if (!dir_.isValid()) {
+        fail("cannot make a private folder under " + QDir::tempPath());
+    }
+}
+
+PrivateSession::~PrivateSession() {
+    if (!connectionName_.isEmpty()) {
+        QDBusConnection::disconnectFromBus(connectionName_);
+    }
+    for (auto it = helpers_.rbegin(); it != helpers_.rend(); ++it) {
+        endProcess(**it);
+    }
+}
+
+bool PrivateSession::fail(const QString& why) {
+    if (failure_.isEmpty()) {
+        failure_ = why;
+    }
+    return false;
+}
+
+bool PrivateSession::requireTools(const QStringList& programs) {
+    for (const QString& program : programs) {
+        if (QStandardPaths::findExecutable(program).isEmpty() &&
+            QStandardPaths::findExecutable(program, {"/usr/sbin", "/sbin"}).isEmpty()) {
+            return fail(program + " is not installed (tools/install-deps --test installs it)");
+        }
+    }
+    return true;
+}
+
+bool PrivateSession::writeFile(const QString& relative, const QByteArray& content) {
+    QFile file(path(relative));
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(content) < 0) {
+        return fail("cannot write " + file.fileName());
+    }
+    return true;
+}
+
+QProcess* PrivateSession::startHelper(const QString& name, const QString& program,
+                                      const QStringList& arguments,
+                                      const QProcessEnvironment& environment, bool readOutput) {
+    auto& helper = helpers_.emplace_back(std::make_unique<QProcess>());
+    helper->setProcessEnvironment(environment);
+    if (readOutput) {
+        helper->setStandardErrorFile(path(name + ".log"));
+    } else {
+        helper->setProcessChannelMode(QProcess::MergedChannels);
+        helper->setStandardOutputFile(path(name + ".log"));
+    }
+    helper->setStandardInputFile(QProcess::nullDevice());
+    helper->start(program, arguments);
+    if (!helper->waitForStarted(5000)) {
+        fail(program + " did not start: " + helper->errorString());
+    }
+    return helper.get();
+}
+
+void PrivateSession::stopHelper(QProcess* helper) {
+    for (auto it = helpers_.begin(); it != helpers_.end(); ++it) {
+        if (it->get() == helper) {
+            endProcess(*helper);
+            helpers_.erase(it);
+            return;
+        }
+    }
+}
+
+QString PrivateSession::logTail(const QString& name) const {
+    QFile file(path(name + ".log"));
+    if (!file.open(QIODevice::ReadOnly)) {
+        return {};
+    }
+    const QStringList lines = QString::fromUtf8(file.readAll()).split('\n', Qt::SkipEmptyParts);
+    return "\n  " + lines.mid(std::max<qsizetype>(0, lines.size() - 8)).join("\n  ");
+}
+
+bool PrivateSession::startBus(const QProcessEnvironment& environment) {
+    QProcess* daemon = startHelper(
+        "dbus", "dbus-daemon",
+        {"--session", "--nofork", "--print-address=1", "--address=unix:path=" + path("bus")},
+        environment, true);
+    if (!failure().isEmpty() || !pumpUntil([&] { return daemon->canReadLine(); }, 5000ms)) {
+        return fail("dbus-daemon did not start" + logTail("dbus"));
+    }
+    busAddress_ = QString::fromUtf8(daemon->readLine()).trimmed();
+    environment_.insert("DBUS_SESSION_BUS_ADDRESS", busAddress_);
+    static int serial = 0;
+    connectionName_ = QString("brimlet-private-session-%1").arg(++serial);
+    if (!QDBusConnection::connectToBus(busAddress_, connectionName_).isConnected()) {
+        return fail("cannot connect to the private bus " + busAddress_);
+    }
+    return true;
+}
+
+QDBusConnection PrivateSession::bus() const {
+    return QDBusConnection(connectionName_);
+}
+
+bool PrivateSession::waitForBusName(const QString& name, std::chrono::milliseconds timeout) const {
+    const QDBusConnection connection = bus();
+    return connection.isConnected() &&
+           pumpUntil([&] { return connection.interface()->isServiceRegistered(name).value(); },
+                     timeout);
+}
+
+bool PrivateSession::waitForStatusNotifierHost(std::chrono::milliseconds timeout) const {
+    const QString watcher = "org.kde.StatusNotifierWatcher";
+    if (!waitForBusName(watcher, timeout)) {
+        return false;
+    }
+    return pumpUntil(
+        [&] {
+            QDBusInterface properties(watcher, "/StatusNotifierWatcher",
+                                      "org.freedesktop.DBus.Properties", bus());
+            const QDBusReply<QDBusVariant> host =
+                properties.call("Get", watcher, "IsStatusNotifierHostRegistered");
+            return host.isValid() && host.value().variant().toBool();
+        },
+        timeout);
+}
+
+bool PrivateSession::runQuietly(const QString& program, const QStringList& arguments,
+                                const QProcessEnvironment& environment) {
+    QProcess process;
+    process.setProcessEnvironment(environment);
+    process.setProcessChannelMode(QProcess::MergedChannels);
+    process.start(program, arguments);
+    if (!process.waitForStarted(5000)) {
+        return false;
+    }
+    pumpUntil([&] { return process.state() == QProcess::NotRunning; }, 15000ms);
+    if (process.state() != QProcess::NotRunning) {
+        process.kill();
+        process.waitForFinished(1000);
+        return false;
+    }
+    return process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
+}
+
+// ---------------------------------------------------------------- sway
+
+SwaySession::SwaySession(bool withBar) : PrivateSession("sway") {
+    const bool root = getuid() == 0;
+    QStringList tools{"sway", "Xwayland", "dbus-daemon", "xdpyinfo"};
+    if (root) {
+        tools << "unshare"
+              << "setpriv"
+              << "mount"
+              << "xhost";
+    }
+    if (withBar) {
+        tools << "waybar";
+    }
+    if (!failure().isEmpty()) {
+        return;
+    }
+    if (!requireTools(tools) || !startCompositor() || (root && !letRootIn())) {
+        return;
+    }
+
+    // Programs of the session find the compositor through a runtime folder
+    // of their own user, as on a desktop.
+    const QString clientRuntime = path("client");
+    if (!makePrivateDir(clientRuntime, getuid()) ||
+        !QFile::link(waylandSocket_, clientRuntime + "/wayland-1")) {
+        fail("cannot make the runtime folder " + clientRuntime);
+        return;
+    }
+    environment_.insert("XDG_RUNTIME_DIR", clientRuntime);
+    environment_.insert("WAYLAND_DISPLAY", "wayland-1");
+    environment_.insert("DISPLAY", x11Display_);
+    environment_.insert("XDG_SESSION_TYPE", "wayland");
+    environment_.insert("XDG_CURRENT_DESKTOP", "sway");
+    // The bus's activated services (the accessibility bus) see the same.
+    if (!startBus(environment_)) {
+        return;
+    }
+    started_ = !withBar || startBar();
+}
+
+bool SwaySession::startCompositor() {
+    const bool root = getuid() == 0;
+    const uid_t owner = root ? kUnprivilegedId : getuid();
+    // As root, this folder is the compositor's /tmp; otherwise only its home.
+    const QString inside = root ? QString("/tmp") : dir_.path();
+    runtimeDir_ = path("run");
+    if (!makePrivateDir(runtimeDir_, owner) ||
+        (root && chown(QFile::encodeName(dir_.path()).constData(), owner, owner) != 0)) {
+        return fail("cannot hand the private folder to the compositor's user");
+    }
+    if (root) {
+        QFile::setPermissions(dir_.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner |
+                                               QFile::ReadOther | QFile::ExeOther);
+    }
+    // sway passes its own WAYLAND_DISPLAY and XWayland's DISPLAY to what it
+    // starts; the script hands them to us.
+    if (!writeFile("sway.conf", QString("xwayland enable\n"
+                                        "output HEADLESS-1 resolution 1280x800 position 0 0\n"
+                                        "exec /bin/sh %1/report.sh\n")
+                                    .arg(inside)
+                                    .toUtf8()) ||
+        !writeFile("report.sh",
+                   QString("printf '%s\\n%s\\n' \"$WAYLAND_DISPLAY\" \"$DISPLAY\" > %1/sockets.new "
+                           "&& mv %1/sockets.new %1/sockets\n")
+                       .arg(inside)
+                       .toUtf8())) {
+        return false;
+    }
+
+    QProcessEnvironment env = cleanEnvironment();
+    env.insert("WLR_BACKENDS", "headless");
+    env.insert("WLR_LIBINPUT_NO_DEVICES", "1");
+    env.insert("WLR_RENDERER", "pixman");
+    env.insert("XDG_RUNTIME_DIR", root ? inside + "/run" : runtimeDir_);
+    env.insert("HOME", inside);
+    env.insert("XDG_CONFIG_HOME", inside + "/config");
+    env.insert("XDG_CACHE_HOME", inside + "/cache");
+    if (root) {
+        // sway refuses to run as root; a private /tmp keeps XWayland from
+        // taking or removing another server's sockets and locks.
+        const QString script = QString(
+                                   "mount --bind \"$1\" /tmp && cd / && exec setpriv --reuid=%1 "
+                                   "--regid=%1 --clear-groups -- sway -c /tmp/sway.conf")
+                                   .arg(owner);
+        startHelper("sway", "unshare",
+                    {"--mount", "--propagation", "private", "--", "/bin/sh", "-c", script, "sh",
+                     dir_.path()},
+                    env);
+    } else {
+        startHelper("sway", "sway", {"-c", path("sway.conf")}, env);
+    }
+    if (!failure().isEmpty()) {
+        return false;
+    }
+
+    QStringList sockets;
+    pumpUntil(
+        [&] {
+            QFile file(path("sockets"));
+            if (file.open(QIODevice::ReadOnly)) {
+                sockets = QString::fromUtf8(file.readAll()).split('\n', Qt::SkipEmptyParts);
+            }
+            return sockets.size() == 2;
+        },
+        15000ms);
+    if (sockets.size() != 2) {
+        return fail("sway did not start (or started no XWayland)" + logTail("sway"));
+    }
+    waylandSocket_ = runtimeDir_ + "/" + sockets[0];
+    x11Display_ = sockets[1];
+    return true;
+}
+
+bool SwaySession::letRootIn() {
+    // XWayland admits only its own user; that user lets root's programs in.
+    // This also proves that X clients outside the namespace reach XWayland
+    // (through its abstract socket).
+    QProcessEnvironment env = cleanEnvironment();
+    env.insert("DISPLAY", x11Display_);
+    const QString xhost = QStandardPaths::findExecutable("xhost");
+    const QString id = QString::number(kUnprivilegedId);
+    if (!runQuietly(
+            "setpriv",
+            {"--reuid=" + id, "--regid=" + id, "--clear-groups", "--", xhost, "+si:localuser:root"},
+            env) ||
+        !runQuietly("xdpyinfo", {}, env)) {
+        return fail("XWayland on " + x11Display_ + " cannot be reached from outside" +
+                    logTail("sway"));
+    }
+    return true;
+}
+
+bool SwaySession::startBar() {
+    if (bar_ != nullptr) {
+        return true;
+    }
+    QDir().mkpath(path("waybar"));
+    const QByteArray config = QString(R"({
+  "layer": "top",
+  "position": "top",
+  "height": %1,
+  "modules-left": [],
+  "modules-center": [],
+  "modules-right": ["tray"],
+  "tray": {"icon-size": 20, "spacing": 4}
+})")
+                                  .arg(kBarHeight)
+                                  .toUtf8();
+    if (!writeFile("waybar/config", config) ||
+        !writeFile("waybar/style.css",
+                   "* { font-family: sans-serif; font-size: 12px; }\n"
+                   "window#waybar { background: #2b303b; }\n")) {
+        return false;
+    }
+    QProcessEnvironment env = environment_;
+    env.remove("DISPLAY");  // GTK on Wayland: a layer-shell bar
+    env.insert("GDK_BACKEND", "wayland");
+    env.insert("HOME", path("home"));
+    env.insert("XDG_CONFIG_HOME", path("config"));
+    bar_ = startHelper("waybar", "waybar",
+                       {"-c", path("waybar/config"), "-s", path("waybar/style.css")}, env);
+    if (!failure().isEmpty()) {
+        return false;
+    }
+    if (!waitForStatusNotifierHost(10000ms)) {
+        return fail("waybar's tray did not take org.kde.StatusNotifierWatcher" + logTail("waybar"));
+    }
+    return true;
+}
+
+void SwaySession::stopBar() {
+    stopHelper(bar_);
+    bar_ = nullptr;
+}
+
+bool SwaySession::screenshot(const QString& file) const {
+    return runQuietly("grim", {file}, environment_);
+}
+
+// ---------------------------------------------------------------- xfce4-panel
+
+XfcePanelSession::XfcePanelSession(Edge edge) : PrivateSession("xfce"), edge_(edge) {
+    if (!failure().isEmpty() ||
+        !requireTools({"Xvfb", "dbus-daemon", "xfce4-panel", "xwininfo", "xdotool"})) {
+        return;
+    }
+    // Xvfb picks a free display and tells its number.
+    QProcess* server = startHelper(
+        "xvfb", "Xvfb",
+        {"-displayfd", "1", "-screen", "0", "1280x800x24", "-nolisten", "tcp", "-noreset"},
+        environment_, true);
+    if (!failure().isEmpty() || !pumpUntil([&] { return server->canReadLine(); }, 10000ms)) {
+        fail("Xvfb did not start" + logTail("xvfb"));
+        return;
+    }
+    x11Display_ = ":" + QString::fromUtf8(server->readLine()).trimmed();
+    environment_.insert("DISPLAY", x11Display_);
+
+    // The panel's settings come from xfconfd, which the bus starts with the
+    // bus's own environment: the private configuration folder goes there.
+    const QString position = edge == Edge::Top ? "p=6;x=0;y=0" : "p=8;x=0;y=0";
+    const QByteArray channel = QString(R"(<?xml version="1.0" encoding="UTF-8"?>
+<channel name="xfce4-panel" version="1.0">
+  <property name="configver" type="int" value="2"/>
+  <property name="panels" type="array">
+    <value type="int" value="1"/>
+    <property name="panel-1" type="empty">
+      <property name="position" type="string" value="%1"/>
+      <property name="length" type="uint" value="100"/>
+      <property name="position-locked" type="bool" value="true"/>
+      <property name="size" type="uint" value="%2"/>
+      <property name="plugin-ids" type="array">
+        <value type="int" value="1"/>
+      </property>
+    </property>
+  </property>
+  <property name="plugins" type="empty">
+    <property name="plugin-1" type="string" value="systray"/>
+  </property>
+</channel>
+)")
+                                   .arg(position)
+                                   .arg(kBarSize)
+                                   .toUtf8();
+    const QString channelDir = "config/xfce4/xfconf/xfce-perchannel-xml";
+    if (!QDir().mkpath(path(channelDir)) || !writeFile(channelDir + "/xfce4-panel.xml", channel)) {
+        return;
+    }
+    environment_.insert("XDG_CONFIG_HOME", path("config"));
+    environment_.insert("XDG_CACHE_HOME", path("cache"));
+    environment_.insert("XDG_DATA_HOME", path("data"));
+    environment_.insert("HOME", path("home"));
+    const QString runtime = path("run");
+    if (!makePrivateDir(runtime, getuid())) {
+        fail("cannot make " + runtime);
+        return;
+    }
+    environment_.insert("XDG_RUNTIME_DIR", runtime);
+    environment_.insert("XDG_SESSION_TYPE", "x11");
+    started_ = startBus(environment_);
+}
+
+bool XfcePanelSession::startPanel() {
+    if (!running()) {
+        return false;
+    }
+    if (panel_ != nullptr) {
+        return true;
+    }
+    // Without a window manager the panel would wait for one for seconds.
+    panel_ = startHelper("panel", "xfce4-panel", {"--disable-wm-check"}, environment_);
+    if (!failure().isEmpty()) {
+        return false;
+    }
+    if (!waitForStatusNotifierHost(15000ms)) {
+        return fail("xfce4-panel's systray did not take org.kde.StatusNotifierWatcher" +
+                    logTail("panel"));
+    }
+    std::optional<QRect> bar;
+    pumpUntil(
+        [&] {
+            bar = barGeometry();
+            return bar.has_value();
+        },
+        10000ms);
+    if (!bar) {
+        return fail("xfce4-panel's bar never showed" + logTail("panel"));
+    }
+    return true;
+}
+
+std::optional<QRect> XfcePanelSession::barGeometry() const {
+    QProcess xdotool;
+    xdotool.setProcessEnvironment(environment_);
+    xdotool.start("xdotool", {"search", "--onlyvisible", "--classname", "xfce4-panel"});
+    xdotool.waitForFinished(5000);
+    const QStringList ids =
+        QString::fromUtf8(xdotool.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
+    for (const QString& id : ids) {
+        const auto rect = windowGeometry(id);
+        // The bar spans the screen; the panel's other windows are small.
+        if (rect && rect->width() == screen().width() && rect->height() >= kBarSize) {
+            const bool atEdge =
+                edge_ == Edge::Top ? rect->top() == 0 : rect->bottom() == screen().bottom();
+            if (atEdge) {
+                return rect;
+            }
+        }
+    }
+    return std::nullopt;
+}
+
+std::optional<QRect> PrivateSession::windowGeometry(const QString& id) const {
+    QProcess xdotool;
+    xdotool.setProcessEnvironment(environment_);
+    xdotool.start("xdotool", {"getwindowgeometry", "--shell", id});
+    xdotool.waitForFinished(5000);
+    QMap<QString, int> value;
+    for (const QString& line : QString::fromUtf8(xdotool.readAllStandardOutput()).split('\n')) {
+        value[line.section('=', 0, 0)] = line.section('=', 1).toInt();
+    }
+    if (!value.contains("WIDTH") || value["WIDTH"] <= 0) {
+        return std::nullopt;
+    }
+    return QRect(value["X"], value["Y"], value["WIDTH"], value["HEIGHT"]);
+}
+
+}  // namespace brimlet::testing
