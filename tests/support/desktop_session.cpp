@@ -17,10 +17,6 @@ namespace {
 
 using namespace std::chrono_literals;
 
-// Who sway runs as when we are root: `nobody` exists on every Debian system
-// and owns nothing that a compositor could harm.
-constexpr uid_t kUnprivilegedId = 65534;
-
 void endProcess(QProcess& process) {
     if (process.state() == QProcess::NotRunning) {
         return;
@@ -49,12 +45,10 @@ QProcessEnvironment cleanEnvironment() {
     return env;
 }
 
-bool makePrivateDir(const QString& path, uid_t owner) {
-    if (!QDir().mkpath(path) ||
-        !QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner)) {
-        return false;
-    }
-    return owner == getuid() || chown(QFile::encodeName(path).constData(), owner, owner) == 0;
+// A runtime folder only its user may enter, as XDG_RUNTIME_DIR must be.
+bool makePrivateDir(const QString& path) {
+    return QDir().mkpath(path) &&
+           QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
 }
 
 }  // namespace
@@ -206,9 +200,8 @@ bool PrivateSession::runQuietly(const QString& program, const QStringList& argum
 // ---------------------------------------------------------------- sway
 
 SwaySession::SwaySession(bool withBar) : PrivateSession("sway") {
-    const bool root = getuid() == 0;
-    QStringList tools{"sway", "Xwayland", "dbus-daemon", "xdpyinfo"};
-    if (root) {
+    QStringList tools{"bash", "sway", "Xwayland", "dbus-daemon", "xdpyinfo"};
+    if (getuid() == 0) {
         tools << "unshare"
               << "setpriv"
               << "mount"
@@ -217,17 +210,14 @@ SwaySession::SwaySession(bool withBar) : PrivateSession("sway") {
     if (withBar) {
         tools << "waybar";
     }
-    if (!failure().isEmpty()) {
-        return;
-    }
-    if (!requireTools(tools) || !startCompositor() || (root && !letRootIn())) {
+    if (!failure().isEmpty() || !requireTools(tools) || !startCompositor()) {
         return;
     }
 
     // Programs of the session find the compositor through a runtime folder
     // of their own user, as on a desktop.
     const QString clientRuntime = path("client");
-    if (!makePrivateDir(clientRuntime, getuid()) ||
+    if (!makePrivateDir(clientRuntime) ||
         !QFile::link(waylandSocket_, clientRuntime + "/wayland-1")) {
         fail("cannot make the runtime folder " + clientRuntime);
         return;
@@ -245,92 +235,27 @@ SwaySession::SwaySession(bool withBar) : PrivateSession("sway") {
 }
 
 bool SwaySession::startCompositor() {
-    const bool root = getuid() == 0;
-    const uid_t owner = root ? kUnprivilegedId : getuid();
-    // As root, this folder is the compositor's /tmp; otherwise only its home.
-    const QString inside = root ? QString("/tmp") : dir_.path();
-    runtimeDir_ = path("run");
-    if (!makePrivateDir(runtimeDir_, owner) ||
-        (root && chown(QFile::encodeName(dir_.path()).constData(), owner, owner) != 0)) {
-        return fail("cannot hand the private folder to the compositor's user");
-    }
-    if (root) {
-        QFile::setPermissions(dir_.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner |
-                                               QFile::ReadOther | QFile::ExeOther);
-    }
-    // sway passes its own WAYLAND_DISPLAY and XWayland's DISPLAY to what it
-    // starts; the script hands them to us.
-    if (!writeFile("sway.conf", QString("xwayland enable\n"
-                                        "output HEADLESS-1 resolution 1280x800 position 0 0\n"
-                                        "exec /bin/sh %1/report.sh\n")
-                                    .arg(inside)
-                                    .toUtf8()) ||
-        !writeFile("report.sh",
-                   QString("printf '%s\\n%s\\n' \"$WAYLAND_DISPLAY\" \"$DISPLAY\" > %1/sockets.new "
-                           "&& mv %1/sockets.new %1/sockets\n")
-                       .arg(inside)
-                       .toUtf8())) {
-        return false;
-    }
-
-    QProcessEnvironment env = cleanEnvironment();
-    env.insert("WLR_BACKENDS", "headless");
-    env.insert("WLR_LIBINPUT_NO_DEVICES", "1");
-    env.insert("WLR_RENDERER", "pixman");
-    env.insert("XDG_RUNTIME_DIR", root ? inside + "/run" : runtimeDir_);
-    env.insert("HOME", inside);
-    env.insert("XDG_CONFIG_HOME", inside + "/config");
-    env.insert("XDG_CACHE_HOME", inside + "/cache");
-    if (root) {
-        // sway refuses to run as root; a private /tmp keeps XWayland from
-        // taking or removing another server's sockets and locks.
-        const QString script = QString(
-                                   "mount --bind \"$1\" /tmp && cd / && exec setpriv --reuid=%1 "
-                                   "--regid=%1 --clear-groups -- sway -c /tmp/sway.conf")
-                                   .arg(owner);
-        startHelper("sway", "unshare",
-                    {"--mount", "--propagation", "private", "--", "/bin/sh", "-c", script, "sh",
-                     dir_.path()},
-                    env);
-    } else {
-        startHelper("sway", "sway", {"-c", path("sway.conf")}, env);
-    }
+    // One way to start it, shared with tools/test-all.
+    startHelper("sway", "bash", {BRIMLET_PRIVATE_SWAY, path("sway")}, environment_);
     if (!failure().isEmpty()) {
         return false;
     }
-
-    QStringList sockets;
+    QMap<QString, QString> found;
     pumpUntil(
         [&] {
-            QFile file(path("sockets"));
+            QFile file(path("sway/env"));
             if (file.open(QIODevice::ReadOnly)) {
-                sockets = QString::fromUtf8(file.readAll()).split('\n', Qt::SkipEmptyParts);
+                for (const QString& line : QString::fromUtf8(file.readAll()).split('\n')) {
+                    found[line.section('=', 0, 0)] = line.section('=', 1);
+                }
             }
-            return sockets.size() == 2;
+            return found.size() >= 2;
         },
-        15000ms);
-    if (sockets.size() != 2) {
-        return fail("sway did not start (or started no XWayland)" + logTail("sway"));
-    }
-    waylandSocket_ = runtimeDir_ + "/" + sockets[0];
-    x11Display_ = sockets[1];
-    return true;
-}
-
-bool SwaySession::letRootIn() {
-    // XWayland admits only its own user; that user lets root's programs in.
-    // This also proves that X clients outside the namespace reach XWayland
-    // (through its abstract socket).
-    QProcessEnvironment env = cleanEnvironment();
-    env.insert("DISPLAY", x11Display_);
-    const QString xhost = QStandardPaths::findExecutable("xhost");
-    const QString id = QString::number(kUnprivilegedId);
-    if (!runQuietly(
-            "setpriv",
-            {"--reuid=" + id, "--regid=" + id, "--clear-groups", "--", xhost, "+si:localuser:root"},
-            env) ||
-        !runQuietly("xdpyinfo", {}, env)) {
-        return fail("XWayland on " + x11Display_ + " cannot be reached from outside" +
+        20000ms);
+    waylandSocket_ = found.value("WAYLAND_DISPLAY");
+    x11Display_ = found.value("DISPLAY");
+    if (waylandSocket_.isEmpty() || x11Display_.isEmpty()) {
+        return fail("sway or XWayland did not start, or XWayland did not let us in" +
                     logTail("sway"));
     }
     return true;
@@ -437,7 +362,7 @@ XfcePanelSession::XfcePanelSession(Edge edge) : PrivateSession("xfce"), edge_(ed
     environment_.insert("XDG_DATA_HOME", path("data"));
     environment_.insert("HOME", path("home"));
     const QString runtime = path("run");
-    if (!makePrivateDir(runtime, getuid())) {
+    if (!makePrivateDir(runtime)) {
         fail("cannot make " + runtime);
         return;
     }

@@ -80,10 +80,9 @@ class PrivateSession {
     QString failure_;
 };
 
-// Headless sway 1.7 with XWayland and, when asked for, waybar at the top with
-// its tray (a StatusNotifier host). As root, sway runs as an unprivileged
-// user (it refuses root) in a mount namespace with its own /tmp, so that
-// XWayland's display and lock files stay apart from every other X server.
+// Headless sway 1.7 with XWayland (tools/private-sway: as root, sway runs as
+// an unprivileged user in a mount namespace with its own /tmp) and, when
+// asked for, waybar at the top with its tray (a StatusNotifier host).
 class SwaySession : public PrivateSession {
   public:
     static constexpr int kBarHeight = 26;
@@ -103,9 +102,7 @@ class SwaySession : public PrivateSession {
 
   private:
     bool startCompositor();
-    bool letRootIn();
 
-    QString runtimeDir_;  // sway's
     QString waylandSocket_;
     QProcess* bar_ = nullptr;
 };
