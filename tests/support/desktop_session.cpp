@@ -1,5 +1,6 @@
 #include "support/desktop_session.h"
 
+#include <sys/prctl.h>
 #include <unistd.h>
 
 #include <QDBusConnectionInterface>
@@ -9,6 +10,7 @@
 #include <QFile>
 #include <QMap>
 #include <QStandardPaths>
+#include <csignal>
 
 #include "support/event_loop.h"
 
@@ -101,6 +103,8 @@ QProcess* PrivateSession::startHelper(const QString& name, const QString& progra
                                       const QProcessEnvironment& environment, bool readOutput) {
     auto& helper = helpers_.emplace_back(std::make_unique<QProcess>());
     helper->setProcessEnvironment(environment);
+    // A test that crashes takes its desktop with it.
+    helper->setChildProcessModifier([] { prctl(PR_SET_PDEATHSIG, SIGTERM); });
     if (readOutput) {
         helper->setStandardErrorFile(path(name + ".log"));
     } else {
@@ -249,7 +253,7 @@ bool SwaySession::startCompositor() {
                     found[line.section('=', 0, 0)] = line.section('=', 1);
                 }
             }
-            return found.size() >= 2;
+            return found.contains("WAYLAND_DISPLAY") && found.contains("DISPLAY");
         },
         20000ms);
     waylandSocket_ = found.value("WAYLAND_DISPLAY");
