@@ -133,14 +133,39 @@ TEST_F(WaylandPasteboardTest, CopyBackIsServedByteForByteAndNotCountedAgain) {
     // X programs under XWayland get it too.
     const char* xwayland = std::getenv("BRIMLET_TEST_XWAYLAND_DISPLAY");
     if (xwayland != nullptr) {
-        board->setString(Text("to an X program \xC3\xA9"));
-        QProcess xclip;
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert("DISPLAY", xwayland);
-        xclip.setProcessEnvironment(environment);
-        xclip.start("xclip", {"-selection", "clipboard", "-o"});
-        pumpUntil([&] { return xclip.state() == QProcess::NotRunning; }, 10s);
-        EXPECT_EQ(xclip.readAllStandardOutput(), QByteArray("to an X program \xC3\xA9"));
+        // sway lets X programs read the clipboard only while an X window has
+        // the keyboard focus, as the one that pastes has on a desktop.
+        QProcess& window = programs.emplace_back();
+        window.setProcessEnvironment(environment);
+        window.start("xmessage", {"-geometry", "200x50+0+0", "pasting here"});
+        EXPECT_TRUE(pumpUntil(
+            [&] {
+                QProcess active;
+                active.setProcessEnvironment(environment);
+                active.start("xdotool", {"getactivewindow"});
+                active.waitForFinished(2000);
+                return active.exitCode() == 0 &&
+                       !active.readAllStandardOutput().trimmed().isEmpty();
+            },
+            5s))
+            << "no X window took the focus";
+        board->setString(Text("to an X program \xC3\xA9"));
+        // XWayland takes the selection over a moment after the compositor has it.
+        const QByteArray expected("to an X program \xC3\xA9");
+        QByteArray pasted;
+        pumpUntil(
+            [&] {
+                QProcess xclip;
+                xclip.setProcessEnvironment(environment);
+                xclip.start("xclip", {"-selection", "clipboard", "-o"});
+                pumpUntil([&] { return xclip.state() == QProcess::NotRunning; }, 10s);
+                pasted = xclip.readAllStandardOutput();
+                return pasted == expected;
+            },
+            5s);
+        EXPECT_EQ(pasted, expected);
     }
 
     // Cleared, the clipboard offers no text at all.
