@@ -89,7 +89,9 @@ TEST_P(XfcePanel, AClickOnTheIconOpensThePanelBesideItAndTheMenuOffersOpenAndQui
     ASSERT_TRUE(menu)
         << "no menu to read at "
         << itemProperty(bus, *item, "Menu").value<QDBusObjectPath>().path().toStdString();
-    EXPECT_EQ(menu->join(" | ").toStdString(), "Open Brimlet | Quit");
+    // Other entries may stand between the two.
+    EXPECT_EQ(menu->value(0).toStdString(), "Open Brimlet") << menu->join(" | ").toStdString();
+    EXPECT_GT(menu->indexOf("Quit"), 0) << menu->join(" | ").toStdString();
 }
 
 INSTANTIATE_TEST_SUITE_P(BarEdges, XfcePanel, ::testing::Values(Edge::Top, Edge::Bottom),
