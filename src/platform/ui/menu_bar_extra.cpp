@@ -216,7 +216,15 @@ void MenuBarExtra::showPanel(std::optional<QPoint> at) {
             available &= *free;
         }
         if (!icon.isValid() && at) {
-            icon = iconAround(*at, screen->geometry());
+            QPoint click = *at;
+            // Wayland bars may name the click within the icon rather than on
+            // the screen (waybar does), and no program can learn where the
+            // icon is: only how far the click lies from an edge is kept, and
+            // the panel goes to the right end, where trays usually sit.
+            if (qEnvironmentVariableIsSet("WAYLAND_DISPLAY")) {
+                click.setX(screen->geometry().right());
+            }
+            icon = iconAround(click, screen->geometry());
         }
     }
     const QRect where = panelGeometry(panel_.size(), icon, available);
