@@ -108,7 +108,11 @@ bool activate(const QDBusConnection& bus, const StatusNotifierItem& item, QPoint
     return bus.call(call, QDBus::Block, 5000).type() == QDBusMessage::ReplyMessage;
 }
 
-std::optional<QStringList> menuLabels(const QDBusConnection& bus, const StatusNotifierItem& item) {
+namespace {
+
+// The menu's root entry with its children, as GetLayout gives it.
+std::optional<std::pair<QString, MenuEntry>> menuLayout(const QDBusConnection& bus,
+                                                        const StatusNotifierItem& item) {
     const auto menu = itemProperty(bus, item, "Menu").value<QDBusObjectPath>();
     if (menu.path().isEmpty() || menu.path() == "/NO_DBUSMENU") {
         return std::nullopt;
@@ -120,15 +124,46 @@ std::optional<QStringList> menuLabels(const QDBusConnection& bus, const StatusNo
     if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().size() < 2) {
         return std::nullopt;
     }
-    const MenuEntry root = readEntry(reply.arguments().at(1).value<QDBusArgument>());
+    return std::make_pair(menu.path(), readEntry(reply.arguments().at(1).value<QDBusArgument>()));
+}
+
+bool shown(const MenuEntry& entry) {
+    return entry.properties.value("visible", true).toBool() &&
+           entry.properties.value("type").toString() != "separator";
+}
+
+}  // namespace
+
+std::optional<QStringList> menuLabels(const QDBusConnection& bus, const StatusNotifierItem& item) {
+    const auto layout = menuLayout(bus, item);
+    if (!layout) {
+        return std::nullopt;
+    }
     QStringList labels;
-    for (const MenuEntry& entry : root.children) {
-        if (entry.properties.value("visible", true).toBool() &&
-            entry.properties.value("type").toString() != "separator") {
+    for (const MenuEntry& entry : layout->second.children) {
+        if (shown(entry)) {
             labels << withoutMnemonic(entry.properties.value("label").toString());
         }
     }
     return labels;
+}
+
+bool clickMenuEntry(const QDBusConnection& bus, const StatusNotifierItem& item,
+                    const QString& label) {
+    const auto layout = menuLayout(bus, item);
+    if (!layout) {
+        return false;
+    }
+    for (const MenuEntry& entry : layout->second.children) {
+        if (shown(entry) && withoutMnemonic(entry.properties.value("label").toString()) == label) {
+            QDBusMessage event = QDBusMessage::createMethodCall(item.service, layout->first,
+                                                                "com.canonical.dbusmenu", "Event");
+            event << entry.id << QString("clicked")
+                  << QVariant::fromValue(QDBusVariant(QVariant(0))) << 0U;
+            return bus.call(event, QDBus::Block, 5000).type() == QDBusMessage::ReplyMessage;
+        }
+    }
+    return false;
 }
 
 }  // namespace brimlet::e2e

@@ -37,5 +37,8 @@ bool activate(const QDBusConnection& bus, const StatusNotifierItem& item, QPoint
 // ones only, no separators, mnemonic marks removed. Nothing when the item
 // names no menu or the menu cannot be read.
 std::optional<QStringList> menuLabels(const QDBusConnection& bus, const StatusNotifierItem& item);
+// Chooses the top-level entry `label` as a host does when it is clicked.
+bool clickMenuEntry(const QDBusConnection& bus, const StatusNotifierItem& item,
+                    const QString& label);
 
 }  // namespace brimlet::e2e

@@ -99,6 +99,34 @@ INSTANTIATE_TEST_SUITE_P(BarEdges, XfcePanel, ::testing::Values(Edge::Top, Edge:
                              return edge.param == Edge::Top ? "BarAtTheTop" : "BarAtTheBottom";
                          });
 
+TEST_F(XfceDesktop, PausingFromTheMenuKeepsWhatIsCopiedMeanwhileOut) {
+    startSession(Edge::Top, true);
+    if (IsSkipped()) {
+        return;
+    }
+    const QDBusConnection bus = session_->bus();
+    BrimletProcess app(session_->busAddress(), session_->environment());
+    ASSERT_TRUE(app.start());
+    const auto item = waitForItemOf(bus, app.process().processId(), 10s);
+    ASSERT_TRUE(item) << app.standardError().toStdString();
+    pauseFor(700ms);  // polling has started
+
+    ASSERT_TRUE(clickMenuEntry(bus, *item, "Pause history"));
+    ASSERT_TRUE(waitFor(
+        [&] { return menuLabels(bus, *item).value_or(QStringList{}).contains("Resume history"); }));
+    copyWithXclip("copied while paused");
+    pauseFor(1200ms);
+    ASSERT_TRUE(clickMenuEntry(bus, *item, "Resume history"));
+    pauseFor(1200ms);
+    copyWithXclip("copied after resuming");
+    pauseFor(1200ms);
+
+    ASSERT_TRUE(activate(bus, *item, QPoint()));
+    const auto panel = app.waitForPanel([](const A11yNode& p) { return !rowTexts(p).isEmpty(); });
+    ASSERT_TRUE(panel) << app.describe();
+    EXPECT_EQ(rowTexts(*panel), QStringList{"copied after resuming"});
+}
+
 TEST_F(XfceDesktop, AWatcherThatStartsAfterBrimletGetsTheIcon) {
     startSession(Edge::Top, false);
     if (IsSkipped()) {
