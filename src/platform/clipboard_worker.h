@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <mutex>
 #include <optional>
 #include <string>
 
@@ -61,6 +62,40 @@ class NextDeadline {
 
   private:
     std::optional<Clock::time_point> next_;
+};
+
+// What the GUI thread hands a worker thread: the latest of our own writes,
+// and the stop. Posting wakes the worker, which polls fd() beside its
+// connection to the display.
+class WorkerMailbox {
+  public:
+    struct Write {
+        std::optional<Text> text;
+        std::uint64_t generation = 0;
+    };
+
+    // fd() is negative when the wake-up descriptor could not be made.
+    WorkerMailbox();
+    WorkerMailbox(const WorkerMailbox&) = delete;
+    WorkerMailbox& operator=(const WorkerMailbox&) = delete;
+    ~WorkerMailbox();
+
+    [[nodiscard]] int fd() const { return fd_; }
+    // From the GUI thread; a later write replaces one not yet taken.
+    void post(Write write);
+    void stop();
+    // On the worker: false once stopped, else the write waiting, if any.
+    [[nodiscard]] bool take(std::optional<Write>& write);
+    // On the worker, when poll found fd() readable.
+    void drain() const;
+
+  private:
+    void wake() const;
+
+    std::mutex mutex_;
+    std::optional<Write> incoming_;
+    bool stopping_ = false;
+    int fd_;
 };
 
 class ClipboardWorker {

@@ -3,7 +3,6 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <pthread.h>
-#include <sys/eventfd.h>
 #include <unistd.h>
 #include <wayland-client.h>
 
@@ -173,7 +172,7 @@ using Display = std::unique_ptr<wl_display, DisconnectDisplay>;
 
 class DataControlWorker::Impl {
   public:
-    Impl(Display display, const Protocol& protocol, wl_proxy* seat, wl_proxy* manager, int wakeFd,
+    Impl(Display display, const Protocol& protocol, wl_proxy* seat, wl_proxy* manager,
          Deliver deliver, TransferLimits limits)
         : display_(std::move(display)),
           d_(display_.get()),
@@ -181,7 +180,6 @@ class DataControlWorker::Impl {
           protocolName_(protocol.name),
           seat_(seat),
           manager_(manager),
-          wakeFd_(wakeFd),
           deliver_(std::move(deliver)),
           limits_(limits),
           marker_(ownMarker()) {
@@ -211,37 +209,24 @@ class DataControlWorker::Impl {
         wl_proxy_destroy(seat_);
         wl_display_flush(d_);
         display_.reset();
-        ::close(wakeFd_);
     }
 
     void run();
 
     void post(std::optional<Text> text, std::uint64_t generation) {
-        {
-            const std::lock_guard lock(mutex_);
-            incoming_ = Write{std::move(text), generation};
-        }
-        wake();
+        mailbox.post({std::move(text), generation});
     }
-
-    void stop() {
-        {
-            const std::lock_guard lock(mutex_);
-            stopping_ = true;
-        }
-        wake();
-    }
+    void stop() { mailbox.stop(); }
 
     [[nodiscard]] const std::string& protocolName() const { return protocolName_; }
 
+    // Shared with the GUI thread.
+    WorkerMailbox mailbox;
     std::thread thread;
     std::atomic<bool> connected{true};
 
   private:
-    struct Write {
-        std::optional<Text> text;
-        std::uint64_t generation = 0;
-    };
+    using Write = WorkerMailbox::Write;
 
     // Reading the current selection through a pipe.
     struct Fetch {
@@ -271,12 +256,6 @@ class DataControlWorker::Impl {
     static const DeviceListener kDeviceListener;
     static const SourceListener kSourceListener;
     static const OfferListener kOfferListener;
-
-    void wake() const {
-        const std::uint64_t one = 1;
-        // A full counter already means a pending wake-up.
-        [[maybe_unused]] const ssize_t written = ::write(wakeFd_, &one, sizeof one);
-    }
 
     void dataOffer(wl_proxy* offer) {
         offers_[offer];
@@ -334,15 +313,9 @@ class DataControlWorker::Impl {
     wl_proxy* seat_;
     wl_proxy* manager_;
     wl_proxy* device_ = nullptr;
-    int wakeFd_;
     Deliver deliver_;
     TransferLimits limits_;
     std::string marker_;
-
-    // Shared with the GUI thread.
-    std::mutex mutex_;
-    std::optional<Write> incoming_;
-    bool stopping_ = false;
 
     // The worker thread's own.
     std::uint64_t generation_ = 0;
@@ -613,12 +586,8 @@ void DataControlWorker::Impl::run() {
 
     while (true) {
         std::optional<Write> write;
-        {
-            const std::lock_guard lock(mutex_);
-            if (stopping_) {
-                return;
-            }
-            write = std::exchange(incoming_, std::nullopt);
+        if (!mailbox.take(write)) {
+            return;
         }
         if (write) {
             acceptWrite(std::move(*write));
@@ -637,7 +606,7 @@ void DataControlWorker::Impl::run() {
 
         std::vector<pollfd> fds{
             {wl_display_get_fd(d_), static_cast<short>(POLLIN | (flushed ? 0 : POLLOUT)), 0},
-            {wakeFd_, POLLIN, 0}};
+            {mailbox.fd(), POLLIN, 0}};
         if (fetch_) {
             fds.push_back({fetch_->fd, POLLIN, 0});
         }
@@ -651,8 +620,7 @@ void DataControlWorker::Impl::run() {
             wl_display_cancel_read(d_);
         }
         if (ready > 0 && (fds[1].revents & POLLIN) != 0) {
-            std::uint64_t count = 0;
-            [[maybe_unused]] const ssize_t got = ::read(wakeFd_, &count, sizeof count);
+            mailbox.drain();
         }
         // Pipes first, with the descriptors poll saw; events may replace them.
         std::size_t index = 2;
@@ -708,12 +676,11 @@ std::unique_ptr<DataControlWorker> DataControlWorker::start(const char* displayN
                          std::min(protocol->maxVersion, managerGlobal->version)));
     wl_registry_destroy(registry);
 
-    const int wakeFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-    if (wakeFd < 0) {
+    auto impl = std::make_unique<Impl>(std::move(display), *protocol, seatProxy, manager,
+                                       std::move(deliver), limits);
+    if (impl->mailbox.fd() < 0) {
         return nullptr;
     }
-    auto impl = std::make_unique<Impl>(std::move(display), *protocol, seatProxy, manager, wakeFd,
-                                       std::move(deliver), limits);
     try {
         impl->thread = std::thread([worker = impl.get()] { worker->run(); });
     } catch (const std::system_error&) {

@@ -1,7 +1,6 @@
 #include "platform/x11/selection_worker.h"
 
 #include <poll.h>
-#include <sys/eventfd.h>
 #include <unistd.h>
 #include <xcb/xcb.h>
 #include <xcb/xfixes.h>
@@ -102,13 +101,12 @@ std::optional<Atoms> internAtoms(xcb_connection_t* c) {
 class SelectionWorker::Impl {
   public:
     Impl(Connection connection, xcb_window_t root, const Atoms& atoms, std::uint8_t xfixesEvent,
-         int wakeFd, Deliver deliver, SelectionLimits limits)
+         Deliver deliver, SelectionLimits limits)
         : connection_(std::move(connection)),
           c_(connection_.get()),
           root_(root),
           atoms_(atoms),
           xfixesEvent_(xfixesEvent),
-          wakeFd_(wakeFd),
           deliver_(std::move(deliver)),
           limits_(limits) {
         // Leave room for the request header below the server's limit.
@@ -130,35 +128,22 @@ class SelectionWorker::Impl {
     ~Impl() {
         // Closing the connection destroys our windows and gives up the clipboard.
         connection_.reset();
-        ::close(wakeFd_);
     }
 
     void run();
 
     void post(std::optional<Text> text, std::uint64_t generation) {
-        {
-            const std::lock_guard lock(mutex_);
-            incoming_ = Write{std::move(text), generation};
-        }
-        wake();
+        mailbox.post({std::move(text), generation});
     }
+    void stop() { mailbox.stop(); }
 
-    void stop() {
-        {
-            const std::lock_guard lock(mutex_);
-            stopping_ = true;
-        }
-        wake();
-    }
-
+    // Shared with the GUI thread.
+    WorkerMailbox mailbox;
     std::thread thread;
     std::atomic<bool> connected{true};
 
   private:
-    struct Write {
-        std::optional<Text> text;
-        std::uint64_t generation = 0;
-    };
+    using Write = WorkerMailbox::Write;
 
     // Reading the clipboard: TARGETS, then the text in the best offered form.
     // An owner that does not list its targets is asked for the password hint
@@ -207,12 +192,6 @@ class SelectionWorker::Impl {
         std::size_t offset = 0;
         Clock::time_point deadline{};
     };
-
-    void wake() const {
-        const std::uint64_t one = 1;
-        // A full counter already means a pending wake-up.
-        [[maybe_unused]] const ssize_t written = ::write(wakeFd_, &one, sizeof one);
-    }
 
     xcb_window_t makeWindow() {
         const xcb_window_t window = xcb_generate_id(c_);
@@ -277,16 +256,10 @@ class SelectionWorker::Impl {
     xcb_window_t root_;
     Atoms atoms_;
     std::uint8_t xfixesEvent_;
-    int wakeFd_;
     Deliver deliver_;
     SelectionLimits limits_;
     std::size_t chunk_ = 0;
     xcb_window_t window_ = XCB_NONE;
-
-    // Shared with the GUI thread.
-    std::mutex mutex_;
-    std::optional<Write> incoming_;
-    bool stopping_ = false;
 
     // The worker thread's own.
     std::uint64_t generation_ = 0;
@@ -312,12 +285,8 @@ void SelectionWorker::Impl::run() {
     }
     while (true) {
         std::optional<Write> write;
-        {
-            const std::lock_guard lock(mutex_);
-            if (stopping_) {
-                return;
-            }
-            write = std::exchange(incoming_, std::nullopt);
+        if (!mailbox.take(write)) {
+            return;
         }
         if (write) {
             acceptWrite(std::move(*write));
@@ -341,10 +310,9 @@ void SelectionWorker::Impl::run() {
             return;
         }
 
-        pollfd fds[] = {{xcb_get_file_descriptor(c_), POLLIN, 0}, {wakeFd_, POLLIN, 0}};
+        pollfd fds[] = {{xcb_get_file_descriptor(c_), POLLIN, 0}, {mailbox.fd(), POLLIN, 0}};
         if (::poll(fds, 2, pollTimeout(Clock::now())) > 0 && (fds[1].revents & POLLIN) != 0) {
-            std::uint64_t count = 0;
-            [[maybe_unused]] const ssize_t got = ::read(wakeFd_, &count, sizeof count);
+            mailbox.drain();
         }
     }
 }
@@ -902,12 +870,11 @@ std::unique_ptr<SelectionWorker> SelectionWorker::start(const char* displayName,
     if (!atoms) {
         return nullptr;
     }
-    const int wakeFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-    if (wakeFd < 0) {
+    auto impl = std::make_unique<Impl>(std::move(connection), root, *atoms, xfixes->first_event,
+                                       std::move(deliver), limits);
+    if (impl->mailbox.fd() < 0) {
         return nullptr;
     }
-    auto impl = std::make_unique<Impl>(std::move(connection), root, *atoms, xfixes->first_event,
-                                       wakeFd, std::move(deliver), limits);
     try {
         impl->thread = std::thread([worker = impl.get()] { worker->run(); });
     } catch (const std::system_error&) {
