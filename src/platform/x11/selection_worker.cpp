@@ -9,6 +9,7 @@
 #include <array>
 #include <atomic>
 #include <cstdlib>
+#include <deque>
 #include <iterator>
 #include <limits>
 #include <mutex>
@@ -37,6 +38,12 @@ struct Disconnect {
 };
 using Connection = std::unique_ptr<xcb_connection_t, Disconnect>;
 
+// A given-up reading's window stays until its owner has answered, or this
+// long: an owner that answers late must still find it, or a program that
+// dies on an X error (as Xlib's default handler makes most do) would lose
+// its copy. The count bounds what a hung owner in a storm can leave.
+constexpr auto kRetiredWindowLife = std::chrono::seconds(10);
+constexpr std::size_t kMaxRetiredWindows = 4096;
 // The largest single property we write; bigger texts go incrementally.
 constexpr std::size_t kMaxChunk = std::size_t{1} << 20;
 // A fetch reads the owner's answers into this property of its own window.
@@ -158,7 +165,7 @@ class SelectionWorker::Impl {
 
     struct Fetch {
         // Each fetch has a window of its own: a late answer to an abandoned
-        // fetch lands on a destroyed window instead of in a newer reading.
+        // fetch lands on a retired window instead of in a newer reading.
         xcb_window_t window = XCB_NONE;
         xcb_timestamp_t time = XCB_CURRENT_TIME;
         Step step = Step::Targets;
@@ -172,6 +179,11 @@ class SelectionWorker::Impl {
         PropertyValue incoming;
         Clock::time_point stepDeadline;
         Clock::time_point deadline;
+    };
+
+    struct Retired {
+        xcb_window_t window;
+        Clock::time_point until;
     };
 
     struct Owned {
@@ -231,6 +243,8 @@ class SelectionWorker::Impl {
     [[nodiscard]] bool textType(xcb_atom_t target, xcb_atom_t type) const;
     void nextTextTarget();
     void incrementalChunk();
+    // An owner answered a reading we had given up.
+    void answeredLate(std::deque<Retired>::iterator retired, xcb_atom_t property);
     void finishFetch(std::optional<Text> text);
     void dropFetch();
     // Reads and deletes the property; nothing when it cannot be read or is
@@ -274,6 +288,7 @@ class SelectionWorker::Impl {
     std::optional<Text> lastRead_;
     std::vector<xcb_selection_request_event_t> pendingSaves_;
     std::optional<Fetch> fetch_;
+    std::deque<Retired> retired_;
     std::vector<Transfer> transfers_;
 };
 
@@ -519,6 +534,13 @@ std::optional<SelectionWorker::Impl::PropertyValue> SelectionWorker::Impl::takeP
 }
 
 void SelectionWorker::Impl::selectionNotify(const xcb_selection_notify_event_t& event) {
+    const auto retired = std::find_if(retired_.begin(), retired_.end(), [&](const Retired& r) {
+        return r.window == event.requestor;
+    });
+    if (retired != retired_.end()) {
+        answeredLate(retired, event.property);
+        return;
+    }
     if (!fetch_ || event.requestor != fetch_->window || event.selection != atoms_.clipboard ||
         event.target != fetch_->target || fetch_->incremental) {
         return;
@@ -539,6 +561,22 @@ void SelectionWorker::Impl::selectionNotify(const xcb_selection_notify_event_t& 
         return;
     }
     stepDone(std::move(value));
+}
+
+void SelectionWorker::Impl::answeredLate(std::deque<Retired>::iterator retired,
+                                         xcb_atom_t property) {
+    if (property != XCB_NONE) {
+        // An incremental sender waits for us to delete the property, and
+        // destroying the window would delete it: leave that to the timeout.
+        const Reply<xcb_get_property_reply_t> reply(xcb_get_property_reply(
+            c_, xcb_get_property(c_, 0, retired->window, property, XCB_GET_PROPERTY_TYPE_ANY, 0, 0),
+            nullptr));
+        if (!reply || reply->type == atoms_.incr) {
+            return;
+        }
+    }
+    xcb_destroy_window(c_, retired->window);
+    retired_.erase(retired);
 }
 
 void SelectionWorker::Impl::incrementalChunk() {
@@ -651,7 +689,11 @@ void SelectionWorker::Impl::finishFetch(std::optional<Text> text) {
 
 void SelectionWorker::Impl::dropFetch() {
     if (fetch_) {
-        xcb_destroy_window(c_, fetch_->window);
+        retired_.push_back({fetch_->window, Clock::now() + kRetiredWindowLife});
+        if (retired_.size() > kMaxRetiredWindows) {
+            xcb_destroy_window(c_, retired_.front().window);
+            retired_.pop_front();
+        }
         fetch_.reset();
     }
 }
@@ -815,6 +857,10 @@ void SelectionWorker::Impl::expire(Clock::time_point now) {
         // change of owner is read afresh.
         finishFetch(std::nullopt);
     }
+    while (!retired_.empty() && now >= retired_.front().until) {
+        xcb_destroy_window(c_, retired_.front().window);
+        retired_.pop_front();
+    }
     for (auto it = transfers_.begin(); it != transfers_.end();) {
         if (now >= it->deadline) {
             endTransfer(it);
@@ -833,6 +879,9 @@ int SelectionWorker::Impl::pollTimeout(Clock::time_point now) const {
     }
     for (const Transfer& transfer : transfers_) {
         next.consider(transfer.deadline);
+    }
+    if (!retired_.empty()) {
+        next.consider(retired_.front().until);
     }
     return next.pollTimeout(now);
 }

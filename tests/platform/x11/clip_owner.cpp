@@ -1,6 +1,7 @@
 // Takes the CLIPBOARD and serves it the way a test needs:
 //   brimlet_clip_owner normal TEXT         serves TEXT as UTF8_STRING
 //   brimlet_clip_owner hung TEXT           takes the clipboard and never answers
+//   brimlet_clip_owner late TEXT MS        serves TEXT, each answer MS milliseconds late
 //   brimlet_clip_owner secret TEXT [HINT]  also offers x-kde-passwordManagerHint with
 //                                          the value HINT ("secret"; \n and \0 allowed)
 //   brimlet_clip_owner large BYTES         serves BYTES bytes of clipPattern
@@ -11,7 +12,9 @@
 //   brimlet_clip_owner manager NAME        holds CLIPBOARD_MANAGER instead, until it loses it
 // Texts above 64 KiB go out incrementally in 64 KiB chunks. Prints "ready"
 // once it owns the clipboard (flood and flap: once the storm is over); exits
-// when it loses it (except when hung; flap exits at once).
+// when it loses it (except when hung; flap exits at once). Like a program on
+// Xlib's default error handler (xclip is one), it dies on any X error, with
+// exit status 3.
 #include <poll.h>
 #include <unistd.h>
 #include <xcb/xcb.h>
@@ -23,6 +26,7 @@
 #include <cstring>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <vector>
 
 #include "clip_pattern.h"
@@ -73,6 +77,7 @@ class Owner {
 
     std::string data;
     std::string hintValue = "secret";
+    std::chrono::milliseconds lateBy{0};
 
     // Takes the clipboard, from the other of our two windows each time, so
     // that every take is a change of owner.
@@ -120,6 +125,11 @@ class Owner {
   private:
     bool handle(const xcb_generic_event_t& event) {
         const int type = event.response_type & 0x7F;
+        if (type == 0) {
+            const auto& error = reinterpret_cast<const xcb_generic_error_t&>(event);
+            std::fprintf(stderr, "X error %d on request %d\n", error.error_code, error.major_code);
+            std::exit(3);
+        }
         if (type == XCB_SELECTION_CLEAR) {
             const auto& clear = reinterpret_cast<const xcb_selection_clear_event_t&>(event);
             // During a flood our other window's loss is our own doing.
@@ -132,8 +142,8 @@ class Owner {
             if (notify.window == incrRequestor_ && notify.atom == incrProperty_ &&
                 notify.state == XCB_PROPERTY_DELETE) {
                 const std::size_t size = std::min(kChunk, data.size() - incrOffset_);
-                xcb_change_property(c_, XCB_PROP_MODE_REPLACE, incrRequestor_, incrProperty_, utf8_,
-                                    8, static_cast<std::uint32_t>(size), data.data() + incrOffset_);
+                put(incrRequestor_, incrProperty_, utf8_, 8, static_cast<std::uint32_t>(size),
+                    data.data() + incrOffset_);
                 incrOffset_ += size;
                 if (size == 0) {
                     incrRequestor_ = XCB_NONE;
@@ -143,7 +153,21 @@ class Owner {
         return true;
     }
 
+    // Checked, so that an error shows before any later event.
+    void put(xcb_window_t window, xcb_atom_t property, xcb_atom_t type, std::uint8_t format,
+             std::uint32_t length, const void* value) {
+        xcb_generic_error_t* error = xcb_request_check(
+            c_, xcb_change_property_checked(c_, XCB_PROP_MODE_REPLACE, window, property, type,
+                                            format, length, value));
+        if (error != nullptr) {
+            handle(*reinterpret_cast<const xcb_generic_event_t*>(error));
+        }
+    }
+
     void request(const xcb_selection_request_event_t& request) {
+        if (mode_ == "late") {
+            std::this_thread::sleep_for(lateBy);
+        }
         const xcb_atom_t property =
             request.property == XCB_NONE ? request.target : request.property;
         const bool secret = mode_ == "secret";
@@ -153,26 +177,22 @@ class Owner {
             if (secret) {
                 offered.push_back(hint_);
             }
-            xcb_change_property(c_, XCB_PROP_MODE_REPLACE, request.requestor, property,
-                                XCB_ATOM_ATOM, 32, static_cast<std::uint32_t>(offered.size()),
-                                offered.data());
+            put(request.requestor, property, XCB_ATOM_ATOM, 32,
+                static_cast<std::uint32_t>(offered.size()), offered.data());
         } else if (request.target == hint_ && secret) {
-            xcb_change_property(c_, XCB_PROP_MODE_REPLACE, request.requestor, property,
-                                XCB_ATOM_STRING, 8, static_cast<std::uint32_t>(hintValue.size()),
-                                hintValue.data());
+            put(request.requestor, property, XCB_ATOM_STRING, 8,
+                static_cast<std::uint32_t>(hintValue.size()), hintValue.data());
         } else if (request.target == utf8_ && mode_ == "integer") {
-            xcb_change_property(c_, XCB_PROP_MODE_REPLACE, request.requestor, property,
-                                XCB_ATOM_INTEGER, 8, static_cast<std::uint32_t>(data.size()),
-                                data.data());
+            put(request.requestor, property, XCB_ATOM_INTEGER, 8,
+                static_cast<std::uint32_t>(data.size()), data.data());
         } else if (request.target == utf8_ && data.size() <= kChunk) {
-            xcb_change_property(c_, XCB_PROP_MODE_REPLACE, request.requestor, property, utf8_, 8,
-                                static_cast<std::uint32_t>(data.size()), data.data());
+            put(request.requestor, property, utf8_, 8, static_cast<std::uint32_t>(data.size()),
+                data.data());
         } else if (request.target == utf8_) {
             const std::uint32_t watch = XCB_EVENT_MASK_PROPERTY_CHANGE;
             xcb_change_window_attributes(c_, request.requestor, XCB_CW_EVENT_MASK, &watch);
             const auto size = static_cast<std::uint32_t>(data.size());
-            xcb_change_property(c_, XCB_PROP_MODE_REPLACE, request.requestor, property, incr_, 32,
-                                1, &size);
+            put(request.requestor, property, incr_, 32, 1, &size);
             incrRequestor_ = request.requestor;
             incrProperty_ = property;
             incrOffset_ = 0;
@@ -212,7 +232,7 @@ void ready() {
 int main(int argc, char** argv) {
     if (argc < 3 || argc > 4) {
         std::fprintf(stderr,
-                     "usage: %s normal|hung|secret|large|integer|flood|flap TEXT|BYTES|COUNT "
+                     "usage: %s normal|hung|late|secret|large|integer|flood|flap TEXT|BYTES|COUNT "
                      "[HINT|MS]\n",
                      argv[0]);
         return 2;
@@ -248,7 +268,9 @@ int main(int argc, char** argv) {
     owner.data = mode == "large"
                      ? brimlet::x11test::clipPattern(std::strtoull(argv[2], nullptr, 10))
                      : std::string(argv[2]);
-    if (argc == 4) {
+    if (argc == 4 && mode == "late") {
+        owner.lateBy = std::chrono::milliseconds(std::atol(argv[3]));
+    } else if (argc == 4) {
         owner.hintValue = unescape(argv[3]);
     }
     owner.take();

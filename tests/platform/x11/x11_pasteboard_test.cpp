@@ -75,7 +75,8 @@ class X11PasteboardTest : public ::testing::Test {
     QProcess& owner(const QString& mode, const QString& argument, const QStringList& extra = {}) {
         QProcess& process = start(BRIMLET_CLIP_OWNER, QStringList{mode, argument} + extra);
         EXPECT_TRUE(pumpUntil([&] { return process.canReadLine(); }, 5s))
-            << "brimlet_clip_owner did not take the clipboard";
+            << "brimlet_clip_owner did not take the clipboard: "
+            << process.readAllStandardError().toStdString();
         return process;
     }
     // What another program pastes; empty when it got nothing.
@@ -145,6 +146,15 @@ TEST_F(X11PasteboardTest, HungOwnerBlocksNothingAndIsOvertakenByTheNextCopy) {
 
     xclipCopy("after the hung owner");
     EXPECT_TRUE(waitForText("after the hung owner", 10s));
+
+    // An owner that answers a reading we gave up finds its window still
+    // there: programs that die on an X error would lose their copy.
+    QProcess& late = owner("late", "answers late", {"700"});
+    pumpFor(100ms);
+    xclipCopy("overtakes the late answer");
+    EXPECT_TRUE(waitForText("overtakes the late answer"));
+    EXPECT_TRUE(pumpUntil([&] { return late.state() == QProcess::NotRunning; }, 5s));
+    EXPECT_EQ(late.exitCode(), 0) << late.readAllStandardError().toStdString();
 
     // Adapters come and go cleanly while they are asking a hung owner.
     for (int i = 0; i < 6; ++i) {
