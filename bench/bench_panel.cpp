@@ -22,8 +22,8 @@
 #include "history/clip_store.h"
 #include "panel/item_row.h"
 #include "panel/shelf_view.h"
-#include "platform/fake/fake_pasteboard.h"
-#include "platform/fake/fake_scheduling.h"
+#include "platform/fakes/fake_pasteboard.h"
+#include "platform/fakes/fake_scheduling.h"
 
 namespace brimlet {
 namespace {

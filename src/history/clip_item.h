@@ -3,8 +3,8 @@
 
 #include <utility>
 
-#include "platform/text.h"
-#include "platform/uuid.h"
+#include "platform/core/text.h"
+#include "platform/core/uuid.h"
 
 namespace brimlet {
 

@@ -4,7 +4,7 @@
 #include <numeric>
 #include <utility>
 
-#include "platform/text.h"
+#include "platform/core/text.h"
 
 namespace brimlet {
 

@@ -10,9 +10,9 @@
 #include <vector>
 
 #include "history/clip_item.h"
-#include "platform/observable.h"
-#include "platform/pasteboard.h"
-#include "platform/scheduling.h"
+#include "platform/core/observable.h"
+#include "platform/core/pasteboard.h"
+#include "platform/core/scheduling.h"
 
 namespace brimlet {
 
@@ -34,7 +34,9 @@ struct StoreEnvironment {
 class ClipStore : public std::enable_shared_from_this<ClipStore> {
   public:
     // The one store of the process, made on first use with the system's
-    // clipboard, timers and GUI-thread queue. Lives until the process ends.
+    // clipboard, timers and GUI-thread queue, which the application's
+    // composition root picks (and defines this over). Lives until the
+    // process ends.
     static ClipStore& shared();
 
     // A store on the given environment (tests, benchmarks).

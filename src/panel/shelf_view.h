@@ -22,8 +22,8 @@
 #include <vector>
 
 #include "history/clip_store.h"
-#include "platform/observable.h"
-#include "platform/scheduling.h"
+#include "platform/core/observable.h"
+#include "platform/core/scheduling.h"
 
 class QLabel;
 class QLineEdit;

@@ -2,13 +2,13 @@
 
 #include <utility>
 
-#include "platform/system.h"
+#include "shell/adapters.h"
 #include "platform/ui/application.h"
 
 namespace brimlet {
 
 AppDelegate::AppDelegate()
-    : AppDelegate(platform::mainExecutor(), []() -> ClipStore& { return ClipStore::shared(); }) {}
+    : AppDelegate(adapters::mainExecutor(), []() -> ClipStore& { return ClipStore::shared(); }) {}
 
 AppDelegate::AppDelegate(platform::MainExecutor& executor, std::function<ClipStore&()> store)
     : executor_(executor), store_(std::move(store)) {}

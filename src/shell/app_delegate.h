@@ -5,7 +5,7 @@
 #include <functional>
 
 #include "history/clip_store.h"
-#include "platform/scheduling.h"
+#include "platform/core/scheduling.h"
 
 namespace brimlet {
 

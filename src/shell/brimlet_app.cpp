@@ -9,7 +9,7 @@
 
 #include "panel/shelf_view.h"
 #include "platform/instance/single_instance.h"
-#include "platform/system.h"
+#include "shell/adapters.h"
 #include "platform/ui/application.h"
 
 namespace brimlet {
@@ -20,7 +20,7 @@ int BrimletApp::main(int argc, char** argv) {
     if (option == "--version") {
         // What this session offers Brimlet, without starting or disturbing it.
         std::printf("Brimlet %s\nclipboard: %s\ntray: %s\n", BRIMLET_VERSION,
-                    platform::describeGeneralPasteboard().c_str(),
+                    adapters::describeGeneralPasteboard().c_str(),
                     platform::ui::MenuBarExtra::describeTray().toUtf8().constData());
         return 0;
     }
@@ -31,7 +31,7 @@ int BrimletApp::main(int argc, char** argv) {
     const InstanceRequest request = option == "--pause"    ? InstanceRequest::Pause
                                     : option == "--resume" ? InstanceRequest::Resume
                                                            : InstanceRequest::OpenPanel;
-    platform::SingleInstance instance(platform::currentInstanceServerName(), request);
+    platform::SingleInstance instance(adapters::instanceServerName(), request);
     switch (instance.claim()) {
         case platform::SingleInstance::Role::HandedOff:
             return 0;
@@ -84,7 +84,7 @@ std::unique_ptr<platform::ui::MenuBarExtra> BrimletApp::body() const {
     auto scene = std::make_unique<platform::ui::MenuBarExtra>(
         QCoreApplication::translate("BrimletApp", "Brimlet"), paperclipIcon(),
         QSize(ShelfView::kWidth, ShelfView::kHeight),
-        [] { return new ShelfView(ClipStore::shared(), platform::mainExecutor()); });
+        [] { return new ShelfView(ClipStore::shared(), adapters::mainExecutor()); });
     setPaused(*scene, ClipStore::shared().paused());
     return scene;
 }

@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "history/clip_store.h"
-#include "platform/fake/fake_pasteboard.h"
-#include "platform/fake/fake_scheduling.h"
+#include "platform/fakes/fake_pasteboard.h"
+#include "platform/fakes/fake_scheduling.h"
 
 namespace brimlet {
 namespace {

@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/fake/fake_pasteboard.h"
-#include "platform/fake/fake_scheduling.h"
+#include "platform/fakes/fake_pasteboard.h"
+#include "platform/fakes/fake_scheduling.h"
 
 namespace brimlet {
 namespace {

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/text.h"
+#include "platform/core/text.h"
 
 namespace brimlet {
 namespace {

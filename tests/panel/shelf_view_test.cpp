@@ -26,8 +26,8 @@
 
 #include "history/clip_store.h"
 #include "panel/item_row.h"
-#include "platform/fake/fake_pasteboard.h"
-#include "platform/fake/fake_scheduling.h"
+#include "platform/fakes/fake_pasteboard.h"
+#include "platform/fakes/fake_scheduling.h"
 #include "platform/ui/application.h"
 #include "platform/ui/lazy_stack.h"
 

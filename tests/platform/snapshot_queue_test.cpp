@@ -1,5 +1,5 @@
 // What each poll sees, on made-up time with a poll every half second.
-#include "platform/snapshot_queue.h"
+#include "platform/worker/snapshot_queue.h"
 
 #include <gtest/gtest.h>
 

@@ -5,7 +5,6 @@
 
 #include <QCryptographicHash>
 #include <QDir>
-#include <QGuiApplication>
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QLockFile>
@@ -15,8 +14,6 @@
 #include <mutex>
 #include <string>
 #include <utility>
-
-#include "platform/x11/qt_display.h"
 
 namespace brimlet::platform {
 namespace {
@@ -256,21 +253,6 @@ QString instanceServerName(unsigned uid, const QString& session, const QString& 
         return {};
     }
     return path;
-}
-
-QString currentInstanceServerName() {
-    const QString platform = QGuiApplication::platformName();
-    QString display;
-    if (platform == u"xcb") {
-        display = QString::fromStdString(x11::qtDisplayName());
-        if (display.isEmpty()) {
-            display = qEnvironmentVariable("DISPLAY");
-        }
-    } else if (platform.startsWith(u"wayland")) {
-        display = qEnvironmentVariable("WAYLAND_DISPLAY");
-    }
-    return instanceServerName(::getuid(), sessionKey(platform, display),
-                              qEnvironmentVariable("XDG_RUNTIME_DIR"), QDir::tempPath());
 }
 
 SingleInstance::SingleInstance(QString serverName, InstanceRequest forward)

@@ -39,10 +39,6 @@ enum class InstanceRequest { None, OpenPanel, Pause, Resume };
 [[nodiscard]] QString instanceServerName(unsigned uid, const QString& session,
                                          const QString& runtimeDir, const QString& tempDir);
 
-// The name for this process: its user, the display Qt opened and
-// XDG_RUNTIME_DIR. Needs the application object.
-[[nodiscard]] QString currentInstanceServerName();
-
 class SingleInstance final {
   public:
     enum class Role {

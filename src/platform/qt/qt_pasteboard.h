@@ -6,7 +6,7 @@
 #include <QObject>
 #include <QPointer>
 
-#include "platform/pasteboard.h"
+#include "platform/core/pasteboard.h"
 
 namespace brimlet::platform {
 

@@ -1,7 +1,7 @@
 // Timers and queued calls on the GUI thread's event loop.
 #pragma once
 
-#include "platform/scheduling.h"
+#include "platform/core/scheduling.h"
 
 namespace brimlet::platform {
 

@@ -11,7 +11,7 @@
 #include <algorithm>
 #include <limits>
 
-#include "platform/x11/work_area.h"
+#include "platform/ui/work_area.h"
 
 namespace brimlet::platform::ui {
 namespace {
@@ -212,7 +212,7 @@ void MenuBarExtra::showPanel(std::optional<QPoint> at) {
     QRect available;
     if (screen != nullptr) {
         available = screen->availableGeometry();
-        if (const auto free = x11::freeArea(screen->geometry())) {
+        if (const auto free = freeArea(screen->geometry())) {
             available &= *free;
         }
         if (!icon.isValid() && at) {

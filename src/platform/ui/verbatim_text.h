@@ -6,7 +6,7 @@
 #include <QWidget>
 #include <vector>
 
-#include "platform/text.h"
+#include "platform/core/text.h"
 
 namespace brimlet::platform::ui {
 

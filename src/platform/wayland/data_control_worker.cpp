@@ -22,7 +22,7 @@
 #include <vector>
 
 #include "ext-data-control-v1-client-protocol.h"
-#include "platform/latin1.h"
+#include "platform/worker/latin1.h"
 #include "wlr-data-control-unstable-v1-client-protocol.h"
 
 namespace brimlet::platform::wayland {

@@ -5,7 +5,7 @@
 
 #include <memory>
 
-#include "platform/qt/worker_pasteboard.h"
+#include "platform/worker/worker_pasteboard.h"
 
 namespace brimlet::platform {
 

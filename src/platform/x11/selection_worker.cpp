@@ -20,7 +20,7 @@
 #include <utility>
 #include <vector>
 
-#include "platform/latin1.h"
+#include "platform/worker/latin1.h"
 
 namespace brimlet::platform::x11 {
 namespace {

@@ -4,7 +4,7 @@
 
 #include <memory>
 
-#include "platform/qt/worker_pasteboard.h"
+#include "platform/worker/worker_pasteboard.h"
 #include "platform/x11/selection_worker.h"
 
 namespace brimlet::platform {

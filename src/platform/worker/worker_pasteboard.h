@@ -12,9 +12,9 @@
 #include <optional>
 #include <string>
 
-#include "platform/clipboard_worker.h"
-#include "platform/pasteboard.h"
-#include "platform/snapshot_queue.h"
+#include "platform/worker/clipboard_worker.h"
+#include "platform/core/pasteboard.h"
+#include "platform/worker/snapshot_queue.h"
 
 namespace brimlet::platform {
 

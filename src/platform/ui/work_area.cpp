@@ -1,4 +1,4 @@
-#include "platform/x11/work_area.h"
+#include "platform/ui/work_area.h"
 
 #include <xcb/xcb.h>
 
@@ -8,7 +8,7 @@
 #include <memory>
 #include <vector>
 
-namespace brimlet::platform::x11 {
+namespace brimlet::platform::ui {
 namespace {
 
 struct FreeReply {
@@ -110,4 +110,4 @@ std::optional<QRect> freeArea(QRect screen) {
     return area.isValid() ? area : screen;
 }
 
-}  // namespace brimlet::platform::x11
+}  // namespace brimlet::platform::ui

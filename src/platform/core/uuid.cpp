@@ -1,4 +1,4 @@
-#include "platform/uuid.h"
+#include "platform/core/uuid.h"
 
 #include <sys/random.h>
 

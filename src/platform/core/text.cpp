@@ -1,4 +1,4 @@
-#include "platform/text.h"
+#include "platform/core/text.h"
 
 #include <unicode/bytestream.h>
 #include <unicode/casemap.h>
@@ -14,7 +14,7 @@
 #include <cstring>
 #include <utility>
 
-#include "platform/normalizers.h"
+#include "platform/core/normalizers.h"
 
 namespace brimlet::platform {
 namespace {

@@ -4,7 +4,7 @@
 #include <QRect>
 #include <optional>
 
-namespace brimlet::platform::x11 {
+namespace brimlet::platform::ui {
 
 // `screen` less the edges that panels reserve with _NET_WM_STRUT_PARTIAL or
 // _NET_WM_STRUT, in the same coordinates. Window managers publish this as
@@ -12,4 +12,4 @@ namespace brimlet::platform::x11 {
 // is not on X11.
 [[nodiscard]] std::optional<QRect> freeArea(QRect screen);
 
-}  // namespace brimlet::platform::x11
+}  // namespace brimlet::platform::ui

@@ -1,4 +1,4 @@
-#include "platform/observable.h"
+#include "platform/core/observable.h"
 
 #include <vector>
 

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <optional>
 
-#include "platform/text.h"
+#include "platform/core/text.h"
 
 namespace brimlet::platform {
 

@@ -1,4 +1,4 @@
-#include "platform/clipboard_worker.h"
+#include "platform/worker/clipboard_worker.h"
 
 #include <sys/eventfd.h>
 #include <unistd.h>

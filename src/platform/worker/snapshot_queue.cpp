@@ -1,4 +1,4 @@
-#include "platform/snapshot_queue.h"
+#include "platform/worker/snapshot_queue.h"
 
 #include <utility>
 

@@ -24,7 +24,7 @@
 #include <deque>
 #include <optional>
 
-#include "platform/text.h"
+#include "platform/core/text.h"
 
 namespace brimlet::platform {
 

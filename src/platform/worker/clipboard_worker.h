@@ -12,7 +12,7 @@
 #include <optional>
 #include <string>
 
-#include "platform/text.h"
+#include "platform/core/text.h"
 
 namespace brimlet::platform {
 

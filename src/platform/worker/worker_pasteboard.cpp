@@ -1,4 +1,4 @@
-#include "platform/qt/worker_pasteboard.h"
+#include "platform/worker/worker_pasteboard.h"
 
 #include <QMetaObject>
 #include <utility>

@@ -7,7 +7,7 @@
 #include <utility>
 #include <vector>
 
-#include "platform/scheduling.h"
+#include "platform/core/scheduling.h"
 
 namespace brimlet::platform {
 

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <optional>
 
-#include "platform/pasteboard.h"
+#include "platform/core/pasteboard.h"
 
 namespace brimlet::platform {
 

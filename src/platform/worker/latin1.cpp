@@ -1,4 +1,4 @@
-#include "platform/latin1.h"
+#include "platform/worker/latin1.h"
 
 #include <cstddef>
 
