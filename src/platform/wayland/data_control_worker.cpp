@@ -8,104 +8,22 @@
 
 #include <algorithm>
 #include <array>
-#include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <ctime>
 #include <map>
-#include <mutex>
 #include <random>
 #include <string_view>
-#include <system_error>
-#include <thread>
 #include <utility>
 #include <vector>
 
-#include "ext-data-control-v1-client-protocol.h"
+#include "platform/wayland/data_control_protocol.h"
 #include "platform/worker/latin1.h"
-#include "wlr-data-control-unstable-v1-client-protocol.h"
 
 namespace brimlet::platform::wayland {
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-// Both protocols have the same requests and events in the same order; only
-// their interfaces differ, so one code path drives either.
-struct Protocol {
-    std::string_view global;
-    const char* name;
-    std::uint32_t maxVersion;
-    const wl_interface* manager;
-    const wl_interface* device;
-    const wl_interface* source;
-};
-
-// The current protocol first.
-const std::array<Protocol, 2> kProtocols{{
-    {"ext_data_control_manager_v1", "ext-data-control-v1", 1,
-     &ext_data_control_manager_v1_interface, &ext_data_control_device_v1_interface,
-     &ext_data_control_source_v1_interface},
-    {"zwlr_data_control_manager_v1", "wlr-data-control-unstable-v1", 2,
-     &zwlr_data_control_manager_v1_interface, &zwlr_data_control_device_v1_interface,
-     &zwlr_data_control_source_v1_interface},
-}};
-
-constexpr std::uint32_t kCreateDataSource = 0;
-constexpr std::uint32_t kGetDataDevice = 1;
-constexpr std::uint32_t kManagerDestroy = 2;
-constexpr std::uint32_t kSetSelection = 0;
-constexpr std::uint32_t kDeviceDestroy = 1;
-constexpr std::uint32_t kSourceOffer = 0;
-constexpr std::uint32_t kSourceDestroy = 1;
-constexpr std::uint32_t kOfferReceive = 0;
-constexpr std::uint32_t kOfferDestroy = 1;
-static_assert(EXT_DATA_CONTROL_MANAGER_V1_CREATE_DATA_SOURCE == kCreateDataSource &&
-              ZWLR_DATA_CONTROL_MANAGER_V1_CREATE_DATA_SOURCE == kCreateDataSource &&
-              EXT_DATA_CONTROL_MANAGER_V1_GET_DATA_DEVICE == kGetDataDevice &&
-              ZWLR_DATA_CONTROL_MANAGER_V1_GET_DATA_DEVICE == kGetDataDevice &&
-              EXT_DATA_CONTROL_MANAGER_V1_DESTROY == kManagerDestroy &&
-              ZWLR_DATA_CONTROL_MANAGER_V1_DESTROY == kManagerDestroy);
-static_assert(EXT_DATA_CONTROL_DEVICE_V1_SET_SELECTION == kSetSelection &&
-              ZWLR_DATA_CONTROL_DEVICE_V1_SET_SELECTION == kSetSelection &&
-              EXT_DATA_CONTROL_DEVICE_V1_DESTROY == kDeviceDestroy &&
-              ZWLR_DATA_CONTROL_DEVICE_V1_DESTROY == kDeviceDestroy);
-static_assert(EXT_DATA_CONTROL_SOURCE_V1_OFFER == kSourceOffer &&
-              ZWLR_DATA_CONTROL_SOURCE_V1_OFFER == kSourceOffer &&
-              EXT_DATA_CONTROL_SOURCE_V1_DESTROY == kSourceDestroy &&
-              ZWLR_DATA_CONTROL_SOURCE_V1_DESTROY == kSourceDestroy);
-static_assert(EXT_DATA_CONTROL_OFFER_V1_RECEIVE == kOfferReceive &&
-              ZWLR_DATA_CONTROL_OFFER_V1_RECEIVE == kOfferReceive &&
-              EXT_DATA_CONTROL_OFFER_V1_DESTROY == kOfferDestroy &&
-              ZWLR_DATA_CONTROL_OFFER_V1_DESTROY == kOfferDestroy);
-
-// The event listeners of both protocols, with the objects left untyped.
-struct DeviceListener {
-    void (*dataOffer)(void* data, wl_proxy* device, wl_proxy* offer);
-    void (*selection)(void* data, wl_proxy* device, wl_proxy* offer);
-    void (*finished)(void* data, wl_proxy* device);
-    void (*primarySelection)(void* data, wl_proxy* device, wl_proxy* offer);
-};
-struct SourceListener {
-    void (*send)(void* data, wl_proxy* source, const char* mimeType, std::int32_t fd);
-    void (*cancelled)(void* data, wl_proxy* source);
-};
-struct OfferListener {
-    void (*offer)(void* data, wl_proxy* offer, const char* mimeType);
-};
-
-template <typename Listener>
-void listen(wl_proxy* proxy, const Listener& listener, void* data) {
-    // libwayland takes a listener as an array of function pointers.
-    // NOLINTNEXTLINE(cppcoreguidelines-pro-type-const-cast)
-    wl_proxy_add_listener(proxy, reinterpret_cast<void (**)()>(const_cast<Listener*>(&listener)),
-                          data);
-}
-
-void destroyProxy(wl_proxy* proxy, std::uint32_t opcode) {
-    wl_proxy_marshal_flags(proxy, opcode, nullptr, wl_proxy_get_version(proxy),
-                           WL_MARSHAL_FLAG_DESTROY);
-}
 
 // Text types in the order we prefer them; STRING is ISO 8859-1.
 constexpr std::string_view kUtf8Plain = "text/plain;charset=utf-8";
@@ -124,49 +42,6 @@ std::string ownMarker() {
     std::random_device random;
     return "application/x-brimlet-source-" + std::to_string(random()) + std::to_string(random());
 }
-
-struct Global {
-    std::uint32_t name = 0;
-    std::string interface;
-    std::uint32_t version = 0;
-};
-
-void addGlobal(void* data, wl_registry* /*registry*/, std::uint32_t name, const char* interface,
-               std::uint32_t version) {
-    static_cast<std::vector<Global>*>(data)->push_back({name, interface, version});
-}
-void removeGlobal(void* /*data*/, wl_registry* /*registry*/, std::uint32_t /*name*/) {}
-constexpr wl_registry_listener kRegistryListener{addGlobal, removeGlobal};
-
-std::vector<Global> globals(wl_display* display) {
-    std::vector<Global> found;
-    wl_registry* registry = wl_display_get_registry(display);
-    wl_registry_add_listener(registry, &kRegistryListener, &found);
-    wl_display_roundtrip(display);
-    wl_registry_destroy(registry);
-    return found;
-}
-
-const Global* findGlobal(const std::vector<Global>& all, std::string_view interface) {
-    const auto it = std::find_if(all.begin(), all.end(),
-                                 [&](const Global& g) { return g.interface == interface; });
-    return it == all.end() ? nullptr : &*it;
-}
-
-std::optional<std::pair<const Protocol*, const Global*>> chooseProtocol(
-    const std::vector<Global>& all) {
-    for (const Protocol& protocol : kProtocols) {
-        if (const Global* global = findGlobal(all, protocol.global)) {
-            return std::make_pair(&protocol, global);
-        }
-    }
-    return std::nullopt;
-}
-
-struct DisconnectDisplay {
-    void operator()(wl_display* display) const { wl_display_disconnect(display); }
-};
-using Display = std::unique_ptr<wl_display, DisconnectDisplay>;
 
 }  // namespace
 
@@ -213,17 +88,10 @@ class DataControlWorker::Impl {
 
     void run();
 
-    void post(std::optional<Text> text, std::uint64_t generation) {
-        mailbox.post({std::move(text), generation});
-    }
-    void stop() { mailbox.stop(); }
-
     [[nodiscard]] const std::string& protocolName() const { return protocolName_; }
 
     // Shared with the GUI thread.
-    WorkerMailbox mailbox;
-    std::thread thread;
-    std::atomic<bool> connected{true};
+    WorkerThread thread;
 
   private:
     using Write = WorkerMailbox::Write;
@@ -240,17 +108,9 @@ class DataControlWorker::Impl {
     // Writing our text to one reader.
     struct Transfer {
         int fd = -1;
-        Text text{};  // keeps `data` alive
-        std::shared_ptr<const std::string> latin1{};
-        std::string_view data;
+        Payload payload;
         std::size_t offset = 0;
         Clock::time_point deadline{};
-    };
-
-    struct Owned {
-        std::optional<Text> text;
-        bool latin1Checked = false;
-        std::shared_ptr<const std::string> latin1{};
     };
 
     static const DeviceListener kDeviceListener;
@@ -272,7 +132,7 @@ class DataControlWorker::Impl {
         // The seat went away: nothing more will come from this device.
         destroyProxy(device_, kDeviceDestroy);
         device_ = nullptr;
-        connected = false;
+        thread.connected = false;
     }
     void send(wl_proxy* source, std::string_view mimeType, int fd);
     void cancelled(wl_proxy* source) {
@@ -294,7 +154,6 @@ class DataControlWorker::Impl {
     void acceptWrite(Write write);
     // Puts our own source with `text` (or none) on the clipboard.
     void own(std::optional<Text> text);
-    const std::string* latin1();
     void finishFetch(std::optional<Text> text);
     void dropFetch();
     void readFetch();
@@ -323,7 +182,7 @@ class DataControlWorker::Impl {
     wl_proxy* selectionOffer_ = nullptr;
     wl_proxy* primaryOffer_ = nullptr;
     wl_proxy* source_ = nullptr;
-    std::optional<Owned> owned_;
+    std::optional<OwnedText> owned_;
     std::optional<Fetch> fetch_;
     // The text of the current selection's owner, as read.
     std::optional<Text> lastRead_;
@@ -466,15 +325,15 @@ void DataControlWorker::Impl::own(std::optional<Text> text) {
     wl_proxy* source = wl_proxy_marshal_flags(manager_, kCreateDataSource, protocol_.source,
                                               wl_proxy_get_version(manager_), 0, nullptr);
     listen(source, kSourceListener, this);
-    owned_ = Owned{.text = std::move(text)};
+    owned_.emplace(std::move(text));
     const auto offer = [&](std::string_view type) {
         const std::string name(type);
         wl_proxy_marshal_flags(source, kSourceOffer, nullptr, wl_proxy_get_version(source), 0,
                                name.c_str());
     };
-    if (owned_->text) {
+    if (owned_->text()) {
         for (const std::string_view type : kTextTypes) {
-            if (type != kLatin1String || latin1() != nullptr) {
+            if (type != kLatin1String || owned_->hasLatin1()) {
                 offer(type);
             }
         }
@@ -489,37 +348,17 @@ void DataControlWorker::Impl::own(std::optional<Text> text) {
     source_ = source;
 }
 
-const std::string* DataControlWorker::Impl::latin1() {
-    if (!owned_->latin1Checked) {
-        owned_->latin1Checked = true;
-        if (owned_->text) {
-            if (std::optional<std::string> converted = utf8ToLatin1(owned_->text->bytes())) {
-                owned_->latin1 = std::make_shared<const std::string>(std::move(*converted));
-            }
-        }
-    }
-    return owned_->latin1.get();
-}
-
 void DataControlWorker::Impl::send(wl_proxy* source, std::string_view mimeType, int fd) {
-    Transfer transfer;
-    transfer.fd = fd;
     const bool text = std::find(kTextTypes.begin(), kTextTypes.end(), mimeType) != kTextTypes.end();
-    if (source != source_ || !owned_ || !owned_->text || !text) {
+    std::optional<Payload> payload;
+    if (source == source_ && owned_ && text) {
+        payload = owned_->payload(mimeType == kLatin1String);
+    }
+    if (!payload) {
         ::close(fd);  // nothing of ours in that type: the reader sees an empty answer
         return;
     }
-    if (mimeType == kLatin1String) {
-        if (latin1() == nullptr) {
-            ::close(fd);
-            return;
-        }
-        transfer.latin1 = owned_->latin1;
-        transfer.data = *owned_->latin1;
-    } else {
-        transfer.text = *owned_->text;
-        transfer.data = transfer.text.bytes();
-    }
+    Transfer transfer{.fd = fd, .payload = std::move(*payload)};
     ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
     ::fcntl(fd, F_SETFD, FD_CLOEXEC);
     transfer.deadline = Clock::now() + limits_.serveTimeout;
@@ -529,10 +368,10 @@ void DataControlWorker::Impl::send(wl_proxy* source, std::string_view mimeType, 
 
 void DataControlWorker::Impl::writeTransfer(std::vector<Transfer>::iterator transfer) {
     constexpr std::size_t kPiece = 65536;
-    while (transfer->offset < transfer->data.size()) {
-        const std::size_t size = std::min(kPiece, transfer->data.size() - transfer->offset);
+    while (transfer->offset < transfer->payload.data.size()) {
+        const std::size_t size = std::min(kPiece, transfer->payload.data.size() - transfer->offset);
         const ssize_t written =
-            ::write(transfer->fd, transfer->data.data() + transfer->offset, size);
+            ::write(transfer->fd, transfer->payload.data.data() + transfer->offset, size);
         if (written > 0) {
             transfer->offset += static_cast<std::size_t>(written);
             transfer->deadline = Clock::now() + limits_.serveTimeout;
@@ -586,7 +425,7 @@ void DataControlWorker::Impl::run() {
 
     while (true) {
         std::optional<Write> write;
-        if (!mailbox.take(write)) {
+        if (!thread.mailbox.take(write)) {
             return;
         }
         if (write) {
@@ -600,13 +439,13 @@ void DataControlWorker::Impl::run() {
         const bool flushed = wl_display_flush(d_) >= 0;
         if (!flushed && errno != EAGAIN) {
             wl_display_cancel_read(d_);
-            connected = false;
+            thread.connected = false;
             return;
         }
 
         std::vector<pollfd> fds{
             {wl_display_get_fd(d_), static_cast<short>(POLLIN | (flushed ? 0 : POLLOUT)), 0},
-            {mailbox.fd(), POLLIN, 0}};
+            {thread.mailbox.fd(), POLLIN, 0}};
         if (fetch_) {
             fds.push_back({fetch_->fd, POLLIN, 0});
         }
@@ -620,7 +459,7 @@ void DataControlWorker::Impl::run() {
             wl_display_cancel_read(d_);
         }
         if (ready > 0 && (fds[1].revents & POLLIN) != 0) {
-            mailbox.drain();
+            thread.mailbox.drain();
         }
         // Pipes first, with the descriptors poll saw; events may replace them.
         std::size_t index = 2;
@@ -642,7 +481,7 @@ void DataControlWorker::Impl::run() {
         }
         wl_display_dispatch_pending(d_);
         if (wl_display_get_error(d_) != 0) {
-            connected = false;
+            thread.connected = false;
             return;
         }
         // Writing to a reader that left raised SIGPIPE; it is blocked, so
@@ -678,28 +517,22 @@ std::unique_ptr<DataControlWorker> DataControlWorker::start(const char* displayN
 
     auto impl = std::make_unique<Impl>(std::move(display), *protocol, seatProxy, manager,
                                        std::move(deliver), limits);
-    if (impl->mailbox.fd() < 0) {
-        return nullptr;
-    }
-    try {
-        impl->thread = std::thread([worker = impl.get()] { worker->run(); });
-    } catch (const std::system_error&) {
+    if (!impl->thread.start([worker = impl.get()] { worker->run(); })) {
         return nullptr;
     }
     return std::unique_ptr<DataControlWorker>(new DataControlWorker(std::move(impl)));
 }
 
 DataControlWorker::~DataControlWorker() {
-    impl_->stop();
-    impl_->thread.join();
+    impl_->thread.stop();
 }
 
 void DataControlWorker::write(std::optional<Text> text, std::uint64_t generation) {
-    impl_->post(std::move(text), generation);
+    impl_->thread.mailbox.post({std::move(text), generation});
 }
 
 bool DataControlWorker::connected() const {
-    return impl_->connected;
+    return impl_->thread.connected;
 }
 
 const std::string& DataControlWorker::protocol() const {

@@ -8,8 +8,8 @@
 #include <optional>
 #include <string>
 
-#include "platform/worker/clipboard_worker.h"
 #include "platform/core/text.h"
+#include "platform/worker/clipboard_worker.h"
 
 namespace brimlet::platform::wayland {
 

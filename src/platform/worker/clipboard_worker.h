@@ -4,13 +4,17 @@
 #pragma once
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
+#include <string_view>
+#include <thread>
 
 #include "platform/core/text.h"
 
@@ -96,6 +100,54 @@ class WorkerMailbox {
     std::optional<Write> incoming_;
     bool stopping_ = false;
     int fd_;
+};
+
+// The thread a worker's loop runs on, and what it shares with the GUI thread.
+class WorkerThread {
+  public:
+    WorkerThread() = default;
+    WorkerThread(const WorkerThread&) = delete;
+    WorkerThread& operator=(const WorkerThread&) = delete;
+    ~WorkerThread() { stop(); }
+
+    // Runs `loop` on a thread of its own; false when neither the thread nor
+    // its wake-up could be made.
+    [[nodiscard]] bool start(std::function<void()> loop);
+    // Stops and joins the loop; its owner calls this before the state the
+    // loop works on goes.
+    void stop();
+
+    WorkerMailbox mailbox;
+    // Cleared by the loop once its connection is lost.
+    std::atomic<bool> connected{true};
+
+  private:
+    std::thread thread_;
+};
+
+// Bytes on their way to a reader, kept alive until they are written.
+struct Payload {
+    Text text{};
+    std::shared_ptr<const std::string> latin1{};
+    std::string_view data;
+};
+
+// Our own clipboard contents as a worker serves them; the ISO 8859-1 form is
+// made when a reader first needs it.
+class OwnedText {
+  public:
+    explicit OwnedText(std::optional<Text> text) : text_(std::move(text)) {}
+
+    [[nodiscard]] const std::optional<Text>& text() const { return text_; }
+    [[nodiscard]] bool hasLatin1();
+    // The text as UTF-8 or as ISO 8859-1; nothing when there is no text or
+    // it has no such form.
+    [[nodiscard]] std::optional<Payload> payload(bool latin1);
+
+  private:
+    std::optional<Text> text_;
+    bool latin1Checked_ = false;
+    std::shared_ptr<const std::string> latin1_;
 };
 
 class ClipboardWorker {

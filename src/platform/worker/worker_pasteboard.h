@@ -12,8 +12,8 @@
 #include <optional>
 #include <string>
 
-#include "platform/worker/clipboard_worker.h"
 #include "platform/core/pasteboard.h"
+#include "platform/worker/clipboard_worker.h"
 #include "platform/worker/snapshot_queue.h"
 
 namespace brimlet::platform {
