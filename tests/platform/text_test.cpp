@@ -3,9 +3,12 @@
 #include <gtest/gtest.h>
 #include <unicode/locid.h>
 #include <unicode/normalizer2.h>
+#include <unicode/uchar.h>
 #include <unicode/unistr.h>
 
 #include <algorithm>
+#include <array>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -242,16 +245,67 @@ TEST(TextKeys, FollowIcuForEveryCodePoint) {
     ASSERT_TRUE(U_SUCCESS(status));
 }
 
-TEST(Blank, IsExactlyTheWhitespaceAndNewlineSet) {
-    for (const char* blank : {"", " ", "\t", "\n\r", "\v\f", "\u0085", "\u00a0", "\u1680",
-                              "\u2000\u200a", "\u2028", "\u2029", "\u202f", "\u205f", "\u3000"}) {
-        EXPECT_TRUE(isBlank(blank)) << blank;
+// UTF-8's bit pattern for `value` in `length` bytes, whether or not that is
+// the shortest form of a scalar value.
+std::string utf8Pattern(std::uint32_t value, std::size_t length) {
+    if (length == 1) {
+        return std::string(1, static_cast<char>(value));
     }
-    for (const char* notBlank :
-         {"x", "\u200b", "\ufeff", "\u180e", "\u2060", "\u200e", "\x01", "\xff", " \xa0 "}) {
-        EXPECT_FALSE(isBlank(notBlank)) << notBlank;
+    std::string out(length, '\0');
+    for (std::size_t k = length - 1; k > 0; --k) {
+        out[k] = static_cast<char>(0x80 | (value & 0x3F));
+        value >>= 6;
     }
-    EXPECT_FALSE(isBlank(std::string("\0", 1)));
+    static constexpr std::array<std::uint32_t, 5> kLead{0, 0, 0xC0, 0xE0, 0xF0};
+    out[0] = static_cast<char>(kLead[length] | value);
+    return out;
+}
+
+// Decoding and trimming of every code point and of every malformed form:
+// overlongs, surrogates, values past U+10FFFF, truncations and stray bytes.
+// Malformed input decodes to -1 and skips one byte, however much of a
+// sequence it holds. The sets are those written out in text.h.
+TEST(TextDecoding, FollowsWellFormedUtf8AndWhiteSpaceForEveryCodePoint) {
+    const auto white = [](UChar32 c) {
+        const auto type = u_charType(c);
+        return (c >= 0x09 && c <= 0x0D) || c == 0x85 || type == U_SPACE_SEPARATOR ||
+               type == U_LINE_SEPARATOR || type == U_PARAGRAPH_SEPARATOR;
+    };
+    const auto agrees = [&](const std::string& bytes, std::int32_t c) {
+        std::size_t pos = 0;
+        std::size_t posBeforeMore = 0;
+        const bool spaceOrTab = c >= 0 && (c == 0x09 || u_charType(c) == U_SPACE_SEPARATOR);
+        return decodeUtf8(bytes, pos) == c && pos == (c < 0 ? 1 : bytes.size()) &&
+               decodeUtf8(bytes + "x", posBeforeMore) == c && posBeforeMore == pos &&
+               isValidUtf8(bytes) == (c >= 0) &&
+               isBlank(" " + bytes + "\n") == (c >= 0 && white(c)) &&
+               trimSpacesAndTabs(bytes + "x").size() == (spaceOrTab ? 1 : bytes.size() + 1) &&
+               trimSpacesAndTabs("x" + bytes).size() == (spaceOrTab ? 1 : bytes.size() + 1);
+    };
+    for (std::uint32_t value = 0; value < 0x200000; ++value) {
+        const std::size_t shortest = value < 0x80 ? 1 : value < 0x800 ? 2 : value < 0x10000 ? 3 : 4;
+        const bool scalar = value <= 0x10FFFF && (value < 0xD800 || value > 0xDFFF);
+        for (std::size_t length = shortest; length <= 4; ++length) {
+            const std::string bytes = utf8Pattern(value, length);
+            const bool valid = scalar && length == shortest;
+            ASSERT_TRUE(agrees(bytes, valid ? static_cast<std::int32_t>(value) : -1))
+                << testing::PrintToString(bytes);
+            // Each truncation of a valid sequence once.
+            for (std::size_t cut = 1; valid && cut < length; ++cut) {
+                if ((value & ((1U << (6 * (length - cut))) - 1)) == 0) {
+                    ASSERT_TRUE(agrees(bytes.substr(0, cut), -1)) << testing::PrintToString(bytes);
+                }
+            }
+        }
+    }
+    // Stray bytes alone (continuation bytes, C0, C1, F5..FF, bare leads), and
+    // F8..FF, which no pattern above starts with, before continuation bytes.
+    for (int byte = 0x80; byte <= 0xFF; ++byte) {
+        const std::string stray(1, static_cast<char>(byte));
+        ASSERT_TRUE(agrees(stray, -1)) << byte;
+        ASSERT_TRUE(byte < 0xF8 || agrees(stray + "\x80\x80\x80", -1)) << byte;
+    }
+    EXPECT_TRUE(isBlank(""));
 }
 
 }  // namespace

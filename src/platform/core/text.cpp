@@ -6,7 +6,9 @@
 #include <unicode/normalizer2.h>
 #include <unicode/uchar.h>
 #include <unicode/unistr.h>
+#include <unicode/utf8.h>
 
+#include <algorithm>
 #include <array>
 #include <atomic>
 #include <cstdint>
@@ -35,30 +37,28 @@ icu::StringPiece stringPiece(std::string_view s) {
     return {s.data(), static_cast<int32_t>(s.size())};
 }
 
-// The code point that ends at `end`, moving `end` to its start; invalid
-// bytes give -1 and step back one byte.
+const std::uint8_t* bytesOf(std::string_view s) {
+    return reinterpret_cast<const std::uint8_t*>(s.data());
+}
+
+// The code point that ends at `end`, moving `end` to its start, or -1 when
+// the bytes before `end` are malformed. ICU takes 32-bit offsets, so it sees
+// only the last four bytes, all that one code point can take.
 std::int32_t decodeBefore(std::string_view s, std::size_t& end) {
-    std::size_t start = end - 1;
-    while (start > 0 && end - start < 4 && (static_cast<unsigned char>(s[start]) & 0xC0) == 0x80) {
-        --start;
-    }
-    std::size_t next = start;
-    const std::int32_t c = decodeUtf8(s, next);
-    if (c < 0 || next != end) {
-        --end;
-        return -1;
-    }
-    end = start;
+    const std::size_t window = std::min<std::size_t>(end, 4);
+    auto i = static_cast<std::int32_t>(window);
+    UChar32 c = 0;
+    U8_PREV(bytesOf(s) + (end - window), 0, i, c);
+    end -= window - static_cast<std::size_t>(i);
     return c;
 }
 
-template <typename Pred>
-std::string_view trim(std::string_view s, Pred inSet) {
+std::string_view trim(std::string_view s, UBool (*inSet)(UChar32)) {
     std::size_t begin = 0;
     while (begin < s.size()) {
         std::size_t next = begin;
         const std::int32_t c = decodeUtf8(s, next);
-        if (c < 0 || !inSet(static_cast<char32_t>(c))) {
+        if (c < 0 || !inSet(c)) {
             break;
         }
         begin = next;
@@ -67,7 +67,7 @@ std::string_view trim(std::string_view s, Pred inSet) {
     while (end > begin) {
         std::size_t prev = end;
         const std::int32_t c = decodeBefore(s, prev);
-        if (c < 0 || !inSet(static_cast<char32_t>(c))) {
+        if (c < 0 || !inSet(c)) {
             break;
         }
         end = prev;
@@ -419,69 +419,23 @@ bool isValidUtf8(std::string_view s) {
 }
 
 std::int32_t decodeUtf8(std::string_view s, std::size_t& pos) {
-    const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(s[i]); };
-    const unsigned char lead = byte(pos);
-    if (lead < 0x80) {
-        ++pos;
-        return lead;
+    const std::size_t start = pos;
+    UChar32 c = 0;
+    U8_NEXT(bytesOf(s), pos, s.size(), c);
+    if (c < 0) {
+        // ICU skips the whole truncated sequence; callers step over
+        // malformed input a byte at a time.
+        pos = start + 1;
     }
-    std::size_t length = 0;
-    std::int32_t c = 0;
-    std::int32_t min = 0;
-    if (lead >= 0xC2 && lead <= 0xDF) {
-        length = 2, c = lead & 0x1F, min = 0x80;
-    } else if (lead >= 0xE0 && lead <= 0xEF) {
-        length = 3, c = lead & 0x0F, min = 0x800;
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-        length = 4, c = lead & 0x07, min = 0x10000;
-    } else {
-        ++pos;
-        return -1;
-    }
-    if (s.size() - pos < length) {
-        ++pos;
-        return -1;
-    }
-    for (std::size_t k = 1; k < length; ++k) {
-        const unsigned char next = byte(pos + k);
-        if ((next & 0xC0) != 0x80) {
-            ++pos;
-            return -1;
-        }
-        c = (c << 6) | (next & 0x3F);
-    }
-    if (c < min || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) {
-        ++pos;
-        return -1;
-    }
-    pos += length;
     return c;
 }
 
-bool isWhitespaceOrNewline(char32_t c) {
-    if (c == U'\t' || (c >= 0x0A && c <= 0x0D) || c == 0x85) {
-        return true;
-    }
-    if (c < 0x80) {
-        return c == U' ';
-    }
-    const auto type = u_charType(static_cast<UChar32>(c));
-    return type == U_SPACE_SEPARATOR || type == U_LINE_SEPARATOR || type == U_PARAGRAPH_SEPARATOR;
-}
-
-bool isSpaceOrTab(char32_t c) {
-    if (c < 0x80) {
-        return c == U' ' || c == U'\t';
-    }
-    return u_charType(static_cast<UChar32>(c)) == U_SPACE_SEPARATOR;
-}
-
 bool isBlank(std::string_view utf8) {
-    return trim(utf8, isWhitespaceOrNewline).empty();
+    return trim(utf8, u_isUWhiteSpace).empty();
 }
 
 std::string_view trimSpacesAndTabs(std::string_view utf8) {
-    return trim(utf8, isSpaceOrTab);
+    return trim(utf8, u_isblank);
 }
 
 namespace {

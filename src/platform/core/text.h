@@ -83,17 +83,13 @@ class Text {
 // The search key of a query, by the rules of Text::searchKey.
 [[nodiscard]] std::string searchKeyOf(std::string_view bytes, CaseRules rules);
 
-// Blank: nothing left after trimming tab, U+000A..U+000D, U+0085 and every
-// character of categories Zs, Zl and Zp from both ends. Invalid bytes and
-// other format characters (U+200B) are not blank.
+// Blank: nothing left after trimming Unicode's White_Space characters (tab,
+// U+000A..U+000D, U+0085 and the categories Zs, Zl and Zp) from both ends.
+// Invalid bytes and format characters (U+200B) are not blank.
 [[nodiscard]] bool isBlank(std::string_view utf8);
 
-// True for the whitespace-and-newline set above.
-[[nodiscard]] bool isWhitespaceOrNewline(char32_t c);
-// True for tab and the space separators (Zs). Line breaks are not included.
-[[nodiscard]] bool isSpaceOrTab(char32_t c);
-
-// Removes leading and trailing spaces and tabs (isSpaceOrTab).
+// Removes leading and trailing tabs and space separators (Zs); line breaks
+// stay.
 [[nodiscard]] std::string_view trimSpacesAndTabs(std::string_view utf8);
 
 [[nodiscard]] bool isAscii(std::string_view bytes);
