@@ -2,7 +2,6 @@
 
 #include <sys/random.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <random>
@@ -37,24 +36,6 @@ Uuid Uuid::random() {
     bytes[6] = static_cast<std::uint8_t>((bytes[6] & 0x0F) | 0x40);  // version 4
     bytes[8] = static_cast<std::uint8_t>((bytes[8] & 0x3F) | 0x80);  // RFC 4122 variant
     return Uuid(bytes);
-}
-
-bool Uuid::isNil() const {
-    return std::all_of(bytes_.begin(), bytes_.end(), [](std::uint8_t b) { return b == 0; });
-}
-
-std::string Uuid::toString() const {
-    std::string out;
-    out.reserve(36);
-    static constexpr char kHex[] = "0123456789abcdef";
-    for (std::size_t i = 0; i < bytes_.size(); ++i) {
-        if (i == 4 || i == 6 || i == 8 || i == 10) {
-            out.push_back('-');
-        }
-        out.push_back(kHex[bytes_[i] >> 4]);
-        out.push_back(kHex[bytes_[i] & 0x0F]);
-    }
-    return out;
 }
 
 }  // namespace brimlet::platform

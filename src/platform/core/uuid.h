@@ -4,7 +4,6 @@
 #include <array>
 #include <compare>
 #include <cstdint>
-#include <string>
 
 namespace brimlet::platform {
 
@@ -17,8 +16,6 @@ class Uuid {
     static Uuid random();
 
     [[nodiscard]] const std::array<std::uint8_t, 16>& bytes() const { return bytes_; }
-    [[nodiscard]] bool isNil() const;
-    [[nodiscard]] std::string toString() const;  // lower-case 8-4-4-4-12
 
     friend auto operator<=>(const Uuid&, const Uuid&) = default;
 
