@@ -1,5 +1,6 @@
 #include "panel/item_row.h"
 
+#include <QApplication>
 #include <utility>
 
 #include "platform/ui/verbatim_text.h"
@@ -22,7 +23,7 @@ ItemRow::ItemRow(ClipItem item, std::function<void()> action, QWidget* parent)
       action_(std::move(action)) {
     // Screen readers get the entry's text, cut to a size they can take.
     setAccessibleName(ui::readableText(item_.text.bytes(), kAccessibleTextBytes));
-    setBackground(ui::clearColor(), kCornerRadius);
+    setBackground(Qt::transparent, kCornerRadius);
     onHoverChanged([this](bool inside) {
         hovering_ = inside;
         if (!inside) {
@@ -41,9 +42,10 @@ ItemRow::ItemRow(ClipItem item, std::function<void()> action, QWidget* parent)
 
 void ItemRow::setHighlighted(bool highlighted) {
     highlighted_ = highlighted;
-    setBackground(
-        highlighted ? ui::withOpacity(ui::accentColor(), kHoverOpacity) : ui::clearColor(),
-        kCornerRadius);
+    setBackground(highlighted ? ui::withOpacity(QApplication::palette().color(QPalette::Highlight),
+                                                kHoverOpacity)
+                              : QColor(Qt::transparent),
+                  kCornerRadius);
 }
 
 void ItemRow::onPointer(std::function<void(bool over)> handler) {

@@ -1,5 +1,6 @@
 #include "panel/shelf_view.h"
 
+#include <QApplication>
 #include <QBoxLayout>
 #include <QGuiApplication>
 #include <QKeyEvent>
@@ -49,7 +50,8 @@ ShelfView::ShelfView(ClipStore& store, platform::MainExecutor& executor, QWidget
     search_->installEventFilter(this);
     stack->addWidget(search_);
 
-    message_ = ui::label(QString(), ui::secondaryColor());
+    const QColor secondary = QApplication::palette().color(QPalette::PlaceholderText);
+    message_ = ui::label(QString(), secondary);
     message_->setObjectName(QStringLiteral("message"));
     message_->setAlignment(Qt::AlignCenter);
     message_->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
@@ -66,16 +68,16 @@ ShelfView::ShelfView(ClipStore& store, platform::MainExecutor& executor, QWidget
     clearAll_ = ui::pushButton(tr("Clear all"), [this] { store_.setItems({}); });
     clearAll_->setObjectName(QStringLiteral("clearAll"));
     footer->addWidget(clearAll_, 0, Qt::AlignVCenter);
-    ui::addSpacer(footer);
-    paused_ = ui::label(tr("Paused"), ui::secondaryColor());
+    footer->addStretch(1);
+    paused_ = ui::label(tr("Paused"), secondary);
     paused_->setObjectName(QStringLiteral("paused"));
     paused_->setFont(ui::captionFont());
     footer->addWidget(paused_, 0, Qt::AlignVCenter);
-    count_ = ui::label(QString(), ui::secondaryColor());
+    count_ = ui::label(QString(), secondary);
     count_->setObjectName(QStringLiteral("count"));
     count_->setFont(ui::captionFont());
     footer->addWidget(count_, 0, Qt::AlignVCenter);
-    ui::addSpacer(footer);
+    footer->addStretch(1);
     QPushButton* quit = ui::pushButton(
         tr("Quit"), [] { ui::Application::quit(); }, QKeySequence(Qt::CTRL | Qt::Key_Q));
     quit->setObjectName(QStringLiteral("quit"));

@@ -19,15 +19,10 @@ QBoxLayout* vStack(QWidget* owner, int spacing, QMargins padding) {
     return stack;
 }
 
-QBoxLayout* hStack(int spacing) {
+QBoxLayout* hStack() {
     auto* stack = new QHBoxLayout;
-    stack->setSpacing(spacing);
     stack->setContentsMargins({});
     return stack;
-}
-
-void addSpacer(QBoxLayout* stack) {
-    stack->addStretch(1);
 }
 
 QFrame* divider() {
@@ -69,18 +64,6 @@ QLabel* label(const QString& text, const QColor& colour) {
     palette.setColor(QPalette::WindowText, colour);
     text_label->setPalette(palette);
     return text_label;
-}
-
-QColor secondaryColor() {
-    return QApplication::palette().color(QPalette::PlaceholderText);
-}
-
-QColor accentColor() {
-    return QApplication::palette().color(QPalette::Highlight);
-}
-
-QColor clearColor() {
-    return Qt::transparent;
 }
 
 QColor withOpacity(QColor colour, qreal opacity) {

@@ -1,5 +1,5 @@
-// Small building blocks over Qt Widgets: stacks, padding, dividers, spacers,
-// the text field, push buttons and the colour and font roles.
+// Small building blocks over Qt Widgets: stacks, padding, dividers, the text
+// field, push buttons, labels, translucent colours and the caption font.
 #pragma once
 
 #include <QColor>
@@ -18,15 +18,10 @@ class QWidget;
 
 namespace brimlet::platform::ui {
 
-// Spacing that lets the style choose, as a stack without an explicit one.
-inline constexpr int kDefaultSpacing = -1;
-
-// Vertical and horizontal stacks on `owner`, children centred across the
-// stack's axis, with `padding` around them.
+// A vertical stack on `owner` with `padding` around it, and a horizontal one
+// without padding and with the style's spacing.
 QBoxLayout* vStack(QWidget* owner, int spacing, QMargins padding = {});
-QBoxLayout* hStack(int spacing = kDefaultSpacing);
-// A flexible spacer without a minimum length.
-void addSpacer(QBoxLayout* stack);
+QBoxLayout* hStack();
 // A horizontal separator line across the stack.
 QFrame* divider();
 
@@ -38,10 +33,6 @@ QPushButton* pushButton(const QString& title, std::function<void()> action,
 // A text in `colour` (for example the secondary role).
 QLabel* label(const QString& text, const QColor& colour);
 
-// Colour roles from the application's palette.
-[[nodiscard]] QColor secondaryColor();
-[[nodiscard]] QColor accentColor();
-[[nodiscard]] QColor clearColor();
 [[nodiscard]] QColor withOpacity(QColor colour, qreal opacity);
 // The small font of captions and counts.
 [[nodiscard]] QFont captionFont();
