@@ -92,11 +92,10 @@ void ClipStore::start() {
     }
 
     // The timer must not keep the store alive; each queued check looks it up.
-    auto cell = std::make_shared<std::weak_ptr<ClipStore>>(weak_from_this());
     platform::MainExecutor* executor = env_.mainExecutor;
-    timer_ = env_.timers->scheduleRepeating(kPollPeriod, [cell, executor] {
-        executor->post([cell] {
-            if (const auto store = cell->lock()) {
+    timer_ = env_.timers->scheduleRepeating(kPollPeriod, [weak = weak_from_this(), executor] {
+        executor->post([weak] {
+            if (const auto store = weak.lock()) {
                 store->check();
             }
         });
