@@ -2,8 +2,8 @@
 
 #include <utility>
 
-#include "shell/adapters.h"
 #include "platform/ui/application.h"
+#include "shell/adapters.h"
 
 namespace brimlet {
 

@@ -9,8 +9,8 @@
 
 #include "panel/shelf_view.h"
 #include "platform/instance/single_instance.h"
-#include "shell/adapters.h"
 #include "platform/ui/application.h"
+#include "shell/adapters.h"
 
 namespace brimlet {
 
