@@ -12,36 +12,21 @@
 #include <csignal>
 #include <ctime>
 #include <map>
-#include <random>
 #include <string_view>
 #include <utility>
 #include <vector>
 
 #include "platform/wayland/data_control_protocol.h"
+#include "platform/wayland/own_source.h"
+#include "platform/wayland/pipes.h"
 #include "platform/worker/latin1.h"
 
 namespace brimlet::platform::wayland {
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-// Text types in the order we prefer them; STRING is ISO 8859-1.
-constexpr std::string_view kUtf8Plain = "text/plain;charset=utf-8";
-constexpr std::string_view kUtf8String = "UTF8_STRING";
-constexpr std::string_view kPlain = "text/plain";
-constexpr std::string_view kLatin1String = "STRING";
-constexpr std::array<std::string_view, 4> kTextTypes{kUtf8Plain, kUtf8String, kPlain,
-                                                     kLatin1String};
 // Password managers offer this type beside the text; whatever its value,
 // the text is a secret.
 constexpr std::string_view kPasswordHint = "x-kde-passwordManagerHint";
-
-std::string ownMarker() {
-    // Offered beside our own text, so that we know our selection when the
-    // compositor tells us about it.
-    std::random_device random;
-    return "application/x-brimlet-source-" + std::to_string(random()) + std::to_string(random());
-}
 
 }  // namespace
 
@@ -56,8 +41,8 @@ class DataControlWorker::Impl {
           seat_(seat),
           manager_(manager),
           deliver_(std::move(deliver)),
-          limits_(limits),
-          marker_(ownMarker()) {
+          limits_(limits) {
+        source_.emplace(protocol_, manager_, limits_);
         device_ = wl_proxy_marshal_flags(manager_, kGetDataDevice, protocol_.device,
                                          wl_proxy_get_version(manager_), 0, nullptr, seat_);
         listen(device_, kDeviceListener, this);
@@ -68,15 +53,10 @@ class DataControlWorker::Impl {
 
     ~Impl() {
         dropFetch();
-        for (Transfer& transfer : transfers_) {
-            ::close(transfer.fd);
-        }
         for (const auto& offer : offers_) {
             destroyProxy(offer.first, kOfferDestroy);
         }
-        if (source_ != nullptr) {
-            destroyProxy(source_, kSourceDestroy);
-        }
+        source_.reset();
         if (device_ != nullptr) {
             destroyProxy(device_, kDeviceDestroy);
         }
@@ -96,25 +76,7 @@ class DataControlWorker::Impl {
   private:
     using Write = WorkerMailbox::Write;
 
-    // Reading the current selection through a pipe.
-    struct Fetch {
-        int fd = -1;
-        bool latin1 = false;
-        std::string bytes;
-        Clock::time_point stepDeadline;
-        Clock::time_point deadline;
-    };
-
-    // Writing our text to one reader.
-    struct Transfer {
-        int fd = -1;
-        Payload payload;
-        std::size_t offset = 0;
-        Clock::time_point deadline{};
-    };
-
     static const DeviceListener kDeviceListener;
-    static const SourceListener kSourceListener;
     static const OfferListener kOfferListener;
 
     void dataOffer(wl_proxy* offer) {
@@ -134,15 +96,6 @@ class DataControlWorker::Impl {
         device_ = nullptr;
         thread.connected = false;
     }
-    void send(wl_proxy* source, std::string_view mimeType, int fd);
-    void cancelled(wl_proxy* source) {
-        if (source == source_) {
-            destroyProxy(source_, kSourceDestroy);
-            source_ = nullptr;
-            owned_.reset();
-        }
-    }
-
     void replaceOffer(wl_proxy*& slot, wl_proxy* offer) {
         if (slot != nullptr && slot != offer) {
             destroyProxy(slot, kOfferDestroy);
@@ -157,7 +110,6 @@ class DataControlWorker::Impl {
     void finishFetch(std::optional<Text> text);
     void dropFetch();
     void readFetch();
-    void writeTransfer(std::vector<Transfer>::iterator transfer);
     void expire(Clock::time_point now);
     [[nodiscard]] int pollTimeout(Clock::time_point now) const;
 
@@ -174,19 +126,18 @@ class DataControlWorker::Impl {
     wl_proxy* device_ = nullptr;
     Deliver deliver_;
     TransferLimits limits_;
-    std::string marker_;
 
     // The worker thread's own.
     std::uint64_t generation_ = 0;
     std::map<wl_proxy*, std::vector<std::string>> offers_;
     wl_proxy* selectionOffer_ = nullptr;
     wl_proxy* primaryOffer_ = nullptr;
-    wl_proxy* source_ = nullptr;
-    std::optional<OwnedText> owned_;
-    std::optional<Fetch> fetch_;
+    std::optional<OwnSource> source_;
+    // Reading the current selection's text, in ISO 8859-1 or else UTF-8.
+    std::optional<PipeReading> fetch_;
+    bool fetchLatin1_ = false;
     // The text of the current selection's owner, as read.
     std::optional<Text> lastRead_;
-    std::vector<Transfer> transfers_;
 };
 
 const DeviceListener DataControlWorker::Impl::kDeviceListener{
@@ -200,13 +151,6 @@ const DeviceListener DataControlWorker::Impl::kDeviceListener{
     [](void* data, wl_proxy* /*device*/, wl_proxy* offer) {
         static_cast<Impl*>(data)->primarySelection(offer);
     },
-};
-
-const SourceListener DataControlWorker::Impl::kSourceListener{
-    [](void* data, wl_proxy* source, const char* mimeType, std::int32_t fd) {
-        static_cast<Impl*>(data)->send(source, mimeType, fd);
-    },
-    [](void* data, wl_proxy* source) { static_cast<Impl*>(data)->cancelled(source); },
 };
 
 const OfferListener DataControlWorker::Impl::kOfferListener{
@@ -237,7 +181,7 @@ void DataControlWorker::Impl::selection(wl_proxy* offer) {
     const auto offers = [&](std::string_view type) {
         return std::find(types.begin(), types.end(), type) != types.end();
     };
-    if (offers(marker_)) {
+    if (offers(source_->marker())) {
         return;  // our own, counted when we wrote it
     }
     if (offers(kPasswordHint)) {
@@ -260,41 +204,23 @@ void DataControlWorker::Impl::selection(wl_proxy* offer) {
     wl_proxy_marshal_flags(offer, kOfferReceive, nullptr, wl_proxy_get_version(offer), 0,
                            mimeType.c_str(), pipe[1]);
     ::close(pipe[1]);
-    const Clock::time_point now = Clock::now();
-    fetch_ = Fetch{.fd = pipe[0],
-                   .latin1 = *type == kLatin1String,
-                   .bytes = {},
-                   .stepDeadline = now + limits_.requestTimeout,
-                   .deadline = now + limits_.fetchTimeout};
+    fetch_.emplace(pipe[0], limits_);
+    fetchLatin1_ = *type == kLatin1String;
 }
 
 void DataControlWorker::Impl::readFetch() {
-    std::array<char, 65536> buffer{};
-    while (fetch_) {
-        const ssize_t got = ::read(fetch_->fd, buffer.data(), buffer.size());
-        if (got > 0) {
-            if (fetch_->bytes.size() + static_cast<std::size_t>(got) > limits_.maxTextBytes) {
-                finishFetch(std::nullopt);  // larger than we take
-                return;
-            }
-            fetch_->bytes.append(buffer.data(), static_cast<std::size_t>(got));
-            fetch_->stepDeadline = Clock::now() + limits_.requestTimeout;
-            continue;
-        }
-        if (got == 0) {
-            std::string bytes = std::move(fetch_->bytes);
-            const bool latin1 = fetch_->latin1;
-            lastRead_ = latin1 ? Text(latin1ToUtf8(bytes)) : Text(std::move(bytes));
+    switch (fetch_->read()) {
+        case PipeReading::Status::More:
+            return;
+        case PipeReading::Status::Failed:
+            finishFetch(std::nullopt);  // larger than we take, or broken
+            return;
+        case PipeReading::Status::Done: {
+            std::string bytes = fetch_->take();
+            lastRead_ = fetchLatin1_ ? Text(latin1ToUtf8(bytes)) : Text(std::move(bytes));
             finishFetch(lastRead_);
             return;
         }
-        if (errno == EINTR) {
-            continue;
-        }
-        if (errno != EAGAIN) {
-            finishFetch(std::nullopt);
-        }
-        return;
     }
 }
 
@@ -304,10 +230,7 @@ void DataControlWorker::Impl::finishFetch(std::optional<Text> text) {
 }
 
 void DataControlWorker::Impl::dropFetch() {
-    if (fetch_) {
-        ::close(fetch_->fd);
-        fetch_.reset();
-    }
+    fetch_.reset();
 }
 
 void DataControlWorker::Impl::acceptWrite(Write write) {
@@ -319,99 +242,25 @@ void DataControlWorker::Impl::acceptWrite(Write write) {
 }
 
 void DataControlWorker::Impl::own(std::optional<Text> text) {
-    if (device_ == nullptr) {
-        return;
+    if (device_ != nullptr) {
+        source_->own(device_, std::move(text));
     }
-    wl_proxy* source = wl_proxy_marshal_flags(manager_, kCreateDataSource, protocol_.source,
-                                              wl_proxy_get_version(manager_), 0, nullptr);
-    listen(source, kSourceListener, this);
-    owned_.emplace(std::move(text));
-    const auto offer = [&](std::string_view type) {
-        const std::string name(type);
-        wl_proxy_marshal_flags(source, kSourceOffer, nullptr, wl_proxy_get_version(source), 0,
-                               name.c_str());
-    };
-    if (owned_->text()) {
-        for (const std::string_view type : kTextTypes) {
-            if (type != kLatin1String || owned_->hasLatin1()) {
-                offer(type);
-            }
-        }
-    }
-    offer(marker_);
-    wl_proxy_marshal_flags(device_, kSetSelection, nullptr, wl_proxy_get_version(device_), 0,
-                           source);
-    // Readers of the source we replace keep their transfers.
-    if (source_ != nullptr) {
-        destroyProxy(source_, kSourceDestroy);
-    }
-    source_ = source;
-}
-
-void DataControlWorker::Impl::send(wl_proxy* source, std::string_view mimeType, int fd) {
-    const bool text = std::find(kTextTypes.begin(), kTextTypes.end(), mimeType) != kTextTypes.end();
-    std::optional<Payload> payload;
-    if (source == source_ && owned_ && text) {
-        payload = owned_->payload(mimeType == kLatin1String);
-    }
-    if (!payload) {
-        ::close(fd);  // nothing of ours in that type: the reader sees an empty answer
-        return;
-    }
-    Transfer transfer{.fd = fd, .payload = std::move(*payload)};
-    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
-    ::fcntl(fd, F_SETFD, FD_CLOEXEC);
-    transfer.deadline = Clock::now() + limits_.serveTimeout;
-    transfers_.push_back(std::move(transfer));
-    writeTransfer(std::prev(transfers_.end()));
-}
-
-void DataControlWorker::Impl::writeTransfer(std::vector<Transfer>::iterator transfer) {
-    constexpr std::size_t kPiece = 65536;
-    while (transfer->offset < transfer->payload.data.size()) {
-        const std::size_t size = std::min(kPiece, transfer->payload.data.size() - transfer->offset);
-        const ssize_t written =
-            ::write(transfer->fd, transfer->payload.data.data() + transfer->offset, size);
-        if (written > 0) {
-            transfer->offset += static_cast<std::size_t>(written);
-            transfer->deadline = Clock::now() + limits_.serveTimeout;
-            continue;
-        }
-        if (written < 0 && errno == EINTR) {
-            continue;
-        }
-        if (written < 0 && errno == EAGAIN) {
-            return;  // the reader is behind; poll says when it takes more
-        }
-        break;  // the reader went away
-    }
-    ::close(transfer->fd);
-    transfers_.erase(transfer);
 }
 
 void DataControlWorker::Impl::expire(Clock::time_point now) {
-    if (fetch_ && (now >= fetch_->stepDeadline || now >= fetch_->deadline)) {
+    if (fetch_ && fetch_->expired(now)) {
         // The owner is slow, hung or gone: no text this time.
         finishFetch(std::nullopt);
     }
-    std::erase_if(transfers_, [now](const Transfer& transfer) {
-        if (now < transfer.deadline) {
-            return false;
-        }
-        ::close(transfer.fd);  // a reader that stopped reading
-        return true;
-    });
+    source_->expire(now);
 }
 
 int DataControlWorker::Impl::pollTimeout(Clock::time_point now) const {
     NextDeadline next;
     if (fetch_) {
-        next.consider(fetch_->stepDeadline);
-        next.consider(fetch_->deadline);
+        fetch_->considerDeadlines(next);
     }
-    for (const Transfer& transfer : transfers_) {
-        next.consider(transfer.deadline);
-    }
+    source_->considerDeadlines(next);
     return next.pollTimeout(now);
 }
 
@@ -447,11 +296,9 @@ void DataControlWorker::Impl::run() {
             {wl_display_get_fd(d_), static_cast<short>(POLLIN | (flushed ? 0 : POLLOUT)), 0},
             {thread.mailbox.fd(), POLLIN, 0}};
         if (fetch_) {
-            fds.push_back({fetch_->fd, POLLIN, 0});
+            fds.push_back({fetch_->fd(), POLLIN, 0});
         }
-        for (const Transfer& transfer : transfers_) {
-            fds.push_back({transfer.fd, POLLOUT, 0});
-        }
+        source_->appendPollFds(fds);
         const int ready = ::poll(fds.data(), fds.size(), pollTimeout(Clock::now()));
         if (ready > 0 && (fds[0].revents & POLLIN) != 0) {
             wl_display_read_events(d_);
@@ -472,13 +319,7 @@ void DataControlWorker::Impl::run() {
                 writable.push_back(fds[index].fd);
             }
         }
-        for (const int fd : writable) {
-            const auto it = std::find_if(transfers_.begin(), transfers_.end(),
-                                         [fd](const Transfer& t) { return t.fd == fd; });
-            if (it != transfers_.end()) {
-                writeTransfer(it);
-            }
-        }
+        source_->writable(writable);
         wl_display_dispatch_pending(d_);
         if (wl_display_get_error(d_) != 0) {
             thread.connected = false;
