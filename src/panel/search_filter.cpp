@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/core/normalizers.h"
+#include "platform/core/text_keys.h"
 #include "platform/core/text.h"
 
 // Every entry keeps its search key (Text::searchKey: case folded, then NFC),
