@@ -7,6 +7,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/x11/clipboard_manager.h"
 #include "platform/x11/selection_reader.h"
 #include "platform/x11/selection_server.h"
 #include "platform/x11/xcb_support.h"
@@ -29,7 +30,8 @@ class SelectionWorker::Impl {
           window_(makeWindow(c_, root)),
           reader_(c_, root, atoms, limits,
                   [this](std::optional<Text> text) { read(std::move(text)); }),
-          server_(c_, window_, atoms, limits) {
+          server_(c_, window_, atoms, limits),
+          manager_(c_, window_, atoms) {
         xcb_xfixes_select_selection_input(
             c_, window_, atoms_.clipboard,
             XCB_XFIXES_SELECTION_EVENT_MASK_SET_SELECTION_OWNER |
@@ -56,12 +58,9 @@ class SelectionWorker::Impl {
     void acceptWrite(Write write);
     void probeAnswered(xcb_timestamp_t time);
 
-    // Takes the CLIPBOARD_MANAGER selection when nobody holds it.
-    void claimManager();
     // Serves `text` as the clipboard's after its owner went; false when
     // someone else took the clipboard first.
     bool keep(Text text, xcb_timestamp_t time);
-    void answerManager(const xcb_selection_request_event_t& event);
 
     void deliver(std::optional<Text> text) {
         deliveredSinceWrite_ = true;
@@ -83,18 +82,16 @@ class SelectionWorker::Impl {
     // Our write waits for a server timestamp to take the clipboard with.
     std::optional<Write> pending_;
     bool probing_ = false;
-    // The clipboard manager's part: whether we hold CLIPBOARD_MANAGER, the
-    // text read from the clipboard's current owner, and the owners waiting
-    // for their text to be saved while we read it.
-    bool managerOwned_ = false;
+    // The text read from the clipboard's current owner, which we keep as
+    // the clipboard manager when it quits.
     std::optional<Text> lastRead_;
-    std::vector<xcb_selection_request_event_t> pendingSaves_;
     SelectionReader reader_;
     SelectionServer server_;
+    ClipboardManagerRole manager_;
 };
 
 void SelectionWorker::Impl::run() {
-    claimManager();
+    manager_.claim();
     const xcb_window_t owner = currentOwner();
     if (owner != XCB_NONE && owner != window_) {
         reader_.begin(XCB_CURRENT_TIME);
@@ -187,7 +184,7 @@ void SelectionWorker::Impl::ownerChanged(const xcb_xfixes_selection_notify_event
         // The owner quit or gave the clipboard up. As the clipboard manager
         // we keep the text we read from it; otherwise nothing is on it now.
         std::optional<Text> kept = std::exchange(lastRead_, std::nullopt);
-        if (!(managerOwned_ && kept && keep(std::move(*kept), event.timestamp))) {
+        if (!(manager_.held() && kept && keep(std::move(*kept), event.timestamp))) {
             deliver(std::nullopt);
         }
         return;
@@ -198,9 +195,7 @@ void SelectionWorker::Impl::ownerChanged(const xcb_xfixes_selection_notify_event
 
 void SelectionWorker::Impl::read(std::optional<Text> text) {
     lastRead_ = text;
-    for (const xcb_selection_request_event_t& save : std::exchange(pendingSaves_, {})) {
-        answerManager(save);
-    }
+    manager_.readingEnded();
     deliver(std::move(text));
 }
 
@@ -221,18 +216,18 @@ void SelectionWorker::Impl::propertyNotify(const xcb_property_notify_event_t& ev
 
 void SelectionWorker::Impl::selectionRequest(const xcb_selection_request_event_t& event) {
     if (event.selection == atoms_.clipboardManager) {
-        answerManager(event);
+        manager_.request(event, reader_.reading());
     } else {
         server_.request(event);
     }
 }
 
 void SelectionWorker::Impl::selectionClear(const xcb_selection_clear_event_t& event) {
-    if (event.selection == atoms_.clipboardManager && event.owner == window_) {
-        managerOwned_ = false;  // another clipboard manager took over
-        return;
+    if (event.selection == atoms_.clipboardManager) {
+        manager_.cleared(event);
+    } else {
+        server_.cleared(event);
     }
-    server_.cleared(event);
 }
 
 void SelectionWorker::Impl::acceptWrite(Write write) {
@@ -279,15 +274,6 @@ void SelectionWorker::Impl::probeAnswered(xcb_timestamp_t time) {
     }
 }
 
-void SelectionWorker::Impl::claimManager() {
-    // Another clipboard manager keeps the clipboard its own way: leave it be.
-    if (selectionOwner(c_, atoms_.clipboardManager) != XCB_NONE) {
-        return;
-    }
-    xcb_set_selection_owner(c_, window_, atoms_.clipboardManager, XCB_CURRENT_TIME);
-    managerOwned_ = selectionOwner(c_, atoms_.clipboardManager) == window_;
-}
-
 bool SelectionWorker::Impl::keep(Text text, xcb_timestamp_t time) {
     xcb_set_selection_owner(c_, window_, atoms_.clipboard, time);
     if (currentOwner() != window_) {
@@ -295,30 +281,6 @@ bool SelectionWorker::Impl::keep(Text text, xcb_timestamp_t time) {
     }
     server_.own(std::move(text), time);
     return true;
-}
-
-void SelectionWorker::Impl::answerManager(const xcb_selection_request_event_t& event) {
-    const xcb_atom_t property = event.property == XCB_NONE ? event.target : event.property;
-    if (managerOwned_ && event.target == atoms_.saveTargets && reader_.reading()) {
-        // The owner waits while we read its text; it hears from us after.
-        pendingSaves_.push_back(event);
-        return;
-    }
-    bool served = false;
-    if (managerOwned_ && event.target == atoms_.targets) {
-        const std::array<xcb_atom_t, 3> offered{atoms_.targets, atoms_.timestamp,
-                                                atoms_.saveTargets};
-        xcb_change_property(c_, XCB_PROP_MODE_REPLACE, event.requestor, property, XCB_ATOM_ATOM, 32,
-                            offered.size(), offered.data());
-        served = true;
-    } else if (managerOwned_ && event.target == atoms_.saveTargets) {
-        // What it holds was read when it took the clipboard; an empty reply
-        // says that it has been saved.
-        xcb_change_property(c_, XCB_PROP_MODE_REPLACE, event.requestor, property, XCB_ATOM_NONE, 32,
-                            0, nullptr);
-        served = true;
-    }
-    notifyRequestor(c_, event, served ? property : XCB_NONE);
 }
 
 SelectionWorker::SelectionWorker(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
