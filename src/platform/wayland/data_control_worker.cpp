@@ -37,7 +37,6 @@ class DataControlWorker::Impl {
         : display_(std::move(display)),
           d_(display_.get()),
           protocol_(protocol),
-          protocolName_(protocol.name),
           seat_(seat),
           manager_(manager),
           deliver_(std::move(deliver)),
@@ -67,8 +66,6 @@ class DataControlWorker::Impl {
     }
 
     void run();
-
-    [[nodiscard]] const std::string& protocolName() const { return protocolName_; }
 
     // Shared with the GUI thread.
     WorkerThread thread;
@@ -120,7 +117,6 @@ class DataControlWorker::Impl {
     Display display_;
     wl_display* d_;
     const Protocol& protocol_;
-    std::string protocolName_;
     wl_proxy* seat_;
     wl_proxy* manager_;
     wl_proxy* device_ = nullptr;
@@ -374,10 +370,6 @@ void DataControlWorker::write(std::optional<Text> text, std::uint64_t generation
 
 bool DataControlWorker::connected() const {
     return impl_->thread.connected;
-}
-
-const std::string& DataControlWorker::protocol() const {
-    return impl_->protocolName();
 }
 
 std::optional<std::string> probeDataControl(const char* displayName) {

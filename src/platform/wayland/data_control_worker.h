@@ -26,9 +26,6 @@ class DataControlWorker final : public ClipboardWorker {
 
     void write(std::optional<Text> text, std::uint64_t generation) override;
     [[nodiscard]] bool connected() const override;
-    [[nodiscard]] std::string describe() const override { return "Wayland " + protocol(); }
-    // The protocol in use: "ext-data-control-v1" or "wlr-data-control-unstable-v1".
-    [[nodiscard]] const std::string& protocol() const;
 
   private:
     class Impl;

@@ -168,8 +168,6 @@ class ClipboardWorker {
     virtual void write(std::optional<Text> text, std::uint64_t generation) = 0;
     // False once the connection to the display is lost.
     [[nodiscard]] virtual bool connected() const = 0;
-    // Which clipboard this is, in a few words for the user.
-    [[nodiscard]] virtual std::string describe() const = 0;
 };
 
 }  // namespace brimlet::platform

@@ -40,8 +40,6 @@ class WorkerPasteboard final : public QObject, public Pasteboard {
     // already moved, and our own contents are not counted again.
     bool setString(const Text& text) override;
 
-    [[nodiscard]] std::string description() const { return worker_->describe(); }
-
   private:
     WorkerPasteboard() = default;
     void receive(SelectionSnapshot snapshot, SnapshotQueue::Clock::time_point arrived);

@@ -29,7 +29,6 @@ class SelectionWorker final : public ClipboardWorker {
 
     void write(std::optional<Text> text, std::uint64_t generation) override;
     [[nodiscard]] bool connected() const override;
-    [[nodiscard]] std::string describe() const override { return "X11 CLIPBOARD selection"; }
 
   private:
     class Impl;
