@@ -44,7 +44,7 @@ class SniAdaptor final : public QDBusAbstractAdaptor {
     [[nodiscard]] static QString status() { return QStringLiteral("Active"); }
     [[nodiscard]] static int windowId() { return 0; }
     [[nodiscard]] static QString none() { return {}; }
-    [[nodiscard]] SniPixmaps iconPixmap() const { return sniPixmaps(item_.icon()); }
+    [[nodiscard]] SniPixmaps iconPixmap() const { return item_.pixmaps(); }
     [[nodiscard]] static SniPixmaps noPixmaps() { return {}; }
     [[nodiscard]] SniToolTip toolTip() const {
         return {QString(), {}, item_.title(), item_.toolTip()};

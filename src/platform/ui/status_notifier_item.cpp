@@ -23,7 +23,7 @@ constexpr int kBusTimeoutMs = 500;
 
 StatusNotifierItem::StatusNotifierItem(const QString& title, const QIcon& icon,
                                        std::function<void(QPoint)> activate)
-    : title_(title), icon_(icon), activate_(std::move(activate)) {
+    : title_(title), pixmaps_(sniPixmaps(icon)), activate_(std::move(activate)) {
     QDBusConnection bus = QDBusConnection::sessionBus();
     if (!bus.isConnected()) {
         return;
@@ -77,7 +77,7 @@ void StatusNotifierItem::registerWithWatcher() {
 }
 
 void StatusNotifierItem::setIcon(const QIcon& icon) {
-    icon_ = icon;
+    pixmaps_ = sniPixmaps(icon);
     if (item_ != nullptr) {
         emit item_->NewIcon();
     }

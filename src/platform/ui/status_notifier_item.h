@@ -12,6 +12,8 @@
 #include <memory>
 #include <vector>
 
+#include "platform/ui/dbus_tray_types.h"
+
 class QDBusServiceWatcher;
 
 namespace brimlet::platform::ui {
@@ -51,7 +53,8 @@ class StatusNotifierItem final : public QObject {
 
     // For the adaptors.
     [[nodiscard]] const QString& title() const { return title_; }
-    [[nodiscard]] const QIcon& icon() const { return icon_; }
+    // Rendered once per icon: hosts read them on every NewIcon.
+    [[nodiscard]] const SniPixmaps& pixmaps() const { return pixmaps_; }
     [[nodiscard]] const QString& toolTip() const { return toolTip_; }
     [[nodiscard]] const std::vector<TrayAction>& actions() const { return actions_; }
     void activate(QPoint where) const { activate_(where); }
@@ -62,7 +65,7 @@ class StatusNotifierItem final : public QObject {
     void registerWithWatcher();
 
     QString title_;
-    QIcon icon_;
+    SniPixmaps pixmaps_;
     QString toolTip_;
     std::vector<TrayAction> actions_;
     std::function<void(QPoint)> activate_;
