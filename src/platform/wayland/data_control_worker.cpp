@@ -32,9 +32,10 @@ constexpr std::string_view kPasswordHint = "x-kde-passwordManagerHint";
 
 class DataControlWorker::Impl {
   public:
-    Impl(Display display, const Protocol& protocol, wl_proxy* seat, wl_proxy* manager,
-         Deliver deliver, TransferLimits limits)
-        : display_(std::move(display)),
+    Impl(WorkerThread& worker, Display display, const Protocol& protocol, wl_proxy* seat,
+         wl_proxy* manager, Deliver deliver, TransferLimits limits)
+        : thread(worker),
+          display_(std::move(display)),
           d_(display_.get()),
           protocol_(protocol),
           seat_(seat),
@@ -68,7 +69,7 @@ class DataControlWorker::Impl {
     void run();
 
     // Shared with the GUI thread.
-    WorkerThread thread;
+    WorkerThread& thread;
 
   private:
     using Write = WorkerMailbox::Write;
@@ -328,8 +329,6 @@ void DataControlWorker::Impl::run() {
     }
 }
 
-DataControlWorker::DataControlWorker(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
-
 std::unique_ptr<DataControlWorker> DataControlWorker::start(const char* displayName,
                                                             Deliver deliver,
                                                             TransferLimits limits) {
@@ -352,24 +351,17 @@ std::unique_ptr<DataControlWorker> DataControlWorker::start(const char* displayN
                          std::min(protocol->maxVersion, managerGlobal->version)));
     wl_registry_destroy(registry);
 
-    auto impl = std::make_unique<Impl>(std::move(display), *protocol, seatProxy, manager,
-                                       std::move(deliver), limits);
-    if (!impl->thread.start([worker = impl.get()] { worker->run(); })) {
+    std::unique_ptr<DataControlWorker> worker(new DataControlWorker());
+    worker->impl_ = std::make_unique<Impl>(worker->thread(), std::move(display), *protocol,
+                                           seatProxy, manager, std::move(deliver), limits);
+    if (!worker->thread().start([impl = worker->impl_.get()] { impl->run(); })) {
         return nullptr;
     }
-    return std::unique_ptr<DataControlWorker>(new DataControlWorker(std::move(impl)));
+    return worker;
 }
 
 DataControlWorker::~DataControlWorker() {
-    impl_->thread.stop();
-}
-
-void DataControlWorker::write(std::optional<Text> text, std::uint64_t generation) {
-    impl_->thread.mailbox.post({std::move(text), generation});
-}
-
-bool DataControlWorker::connected() const {
-    return impl_->thread.connected;
+    thread().stop();
 }
 
 std::optional<std::string> probeDataControl(const char* displayName) {

@@ -24,12 +24,9 @@ class DataControlWorker final : public ClipboardWorker {
     // What we put on the clipboard goes with us.
     ~DataControlWorker() override;
 
-    void write(std::optional<Text> text, std::uint64_t generation) override;
-    [[nodiscard]] bool connected() const override;
-
   private:
     class Impl;
-    explicit DataControlWorker(std::unique_ptr<Impl> impl);
+    DataControlWorker() = default;
 
     std::unique_ptr<Impl> impl_;
 };

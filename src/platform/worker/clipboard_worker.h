@@ -150,6 +150,8 @@ class OwnedText {
     std::shared_ptr<const std::string> latin1_;
 };
 
+// A clipboard whose loop runs on its own WorkerThread. Each kind stops the
+// thread in its destructor, before the state the loop works on goes.
 class ClipboardWorker {
   public:
     // Called on the worker thread, once for every change by another
@@ -159,15 +161,22 @@ class ClipboardWorker {
     ClipboardWorker() = default;
     ClipboardWorker(const ClipboardWorker&) = delete;
     ClipboardWorker& operator=(const ClipboardWorker&) = delete;
-    // Stops and joins the thread.
     virtual ~ClipboardWorker() = default;
 
     // Makes the clipboard ours with `text`, or with no text at all. Our own
     // contents are never reported back as a change. Returns at once; any
     // reading under way, and any snapshot older than `generation`, is stale.
-    virtual void write(std::optional<Text> text, std::uint64_t generation) = 0;
+    void write(std::optional<Text> text, std::uint64_t generation) {
+        thread_.mailbox.post({std::move(text), generation});
+    }
     // False once the connection to the display is lost.
-    [[nodiscard]] virtual bool connected() const = 0;
+    [[nodiscard]] bool connected() const { return thread_.connected; }
+
+  protected:
+    WorkerThread& thread() { return thread_; }
+
+  private:
+    WorkerThread thread_;
 };
 
 }  // namespace brimlet::platform

@@ -20,9 +20,10 @@ namespace brimlet::platform::x11 {
 // quits.
 class SelectionWorker::Impl {
   public:
-    Impl(Connection connection, xcb_window_t root, const Atoms& atoms, std::uint8_t xfixesEvent,
-         Deliver deliver, const SelectionLimits& limits)
-        : connection_(std::move(connection)),
+    Impl(WorkerThread& worker, Connection connection, xcb_window_t root, const Atoms& atoms,
+         std::uint8_t xfixesEvent, Deliver deliver, const SelectionLimits& limits)
+        : thread(worker),
+          connection_(std::move(connection)),
           c_(connection_.get()),
           atoms_(atoms),
           xfixesEvent_(xfixesEvent),
@@ -43,7 +44,7 @@ class SelectionWorker::Impl {
     void run();
 
     // Shared with the GUI thread.
-    WorkerThread thread;
+    WorkerThread& thread;
 
   private:
     using Write = WorkerMailbox::Write;
@@ -283,8 +284,6 @@ bool SelectionWorker::Impl::keep(Text text, xcb_timestamp_t time) {
     return true;
 }
 
-SelectionWorker::SelectionWorker(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
-
 std::unique_ptr<SelectionWorker> SelectionWorker::start(const char* displayName, Deliver deliver,
                                                         SelectionLimits limits) {
     int screenNumber = 0;
@@ -312,24 +311,18 @@ std::unique_ptr<SelectionWorker> SelectionWorker::start(const char* displayName,
     if (screens.rem == 0 || !atoms) {
         return nullptr;
     }
-    auto impl = std::make_unique<Impl>(std::move(connection), screens.data->root, *atoms,
-                                       xfixes->first_event, std::move(deliver), limits);
-    if (!impl->thread.start([worker = impl.get()] { worker->run(); })) {
+    std::unique_ptr<SelectionWorker> worker(new SelectionWorker());
+    worker->impl_ =
+        std::make_unique<Impl>(worker->thread(), std::move(connection), screens.data->root, *atoms,
+                               xfixes->first_event, std::move(deliver), limits);
+    if (!worker->thread().start([impl = worker->impl_.get()] { impl->run(); })) {
         return nullptr;
     }
-    return std::unique_ptr<SelectionWorker>(new SelectionWorker(std::move(impl)));
+    return worker;
 }
 
 SelectionWorker::~SelectionWorker() {
-    impl_->thread.stop();
-}
-
-void SelectionWorker::write(std::optional<Text> text, std::uint64_t generation) {
-    impl_->thread.mailbox.post({std::move(text), generation});
-}
-
-bool SelectionWorker::connected() const {
-    return impl_->thread.connected;
+    thread().stop();
 }
 
 }  // namespace brimlet::platform::x11

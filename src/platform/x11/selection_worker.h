@@ -27,12 +27,9 @@ class SelectionWorker final : public ClipboardWorker {
     // Gives up the clipboard if we own it.
     ~SelectionWorker() override;
 
-    void write(std::optional<Text> text, std::uint64_t generation) override;
-    [[nodiscard]] bool connected() const override;
-
   private:
     class Impl;
-    explicit SelectionWorker(std::unique_ptr<Impl> impl);
+    SelectionWorker() = default;
 
     std::unique_ptr<Impl> impl_;
 };
