@@ -12,6 +12,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <utility>
 
@@ -276,14 +277,21 @@ SingleInstance::Role SingleInstance::claim() {
             "so starting brimlet again starts another one.");
         return Role::Alone;
     }
-    switch (ask(name_, requestMessage(forward_))) {
-        case Answer::Delivered:
-            return Role::HandedOff;
-        case Answer::NoAnswer:
-            return Role::Unreachable;
-        case Answer::Forbidden:
-        case Answer::Nobody:
-            break;
+    // A running instance settles it: handed off, or there but silent.
+    const auto askRunning = [this]() -> std::optional<Role> {
+        switch (ask(name_, requestMessage(forward_))) {
+            case Answer::Delivered:
+                return Role::HandedOff;
+            case Answer::NoAnswer:
+                return Role::Unreachable;
+            case Answer::Forbidden:
+            case Answer::Nobody:
+                break;
+        }
+        return std::nullopt;
+    };
+    if (const std::optional<Role> role = askRunning()) {
+        return *role;
     }
     // Two starts at the same moment both find nobody; the lock lets one of
     // them listen first and the other then finds it. A crashed holder's lock
@@ -291,14 +299,8 @@ SingleInstance::Role SingleInstance::claim() {
     // holder that never lets go) this goes on regardless.
     QLockFile lock(name_ + QStringLiteral(".lock"));
     (void)lock.tryLock(kLockWaitMs);
-    switch (ask(name_, requestMessage(forward_))) {
-        case Answer::Delivered:
-            return Role::HandedOff;
-        case Answer::NoAnswer:
-            return Role::Unreachable;
-        case Answer::Forbidden:
-        case Answer::Nobody:
-            break;
+    if (const std::optional<Role> role = askRunning()) {
+        return *role;
     }
     if (listen()) {
         return Role::Primary;
