@@ -26,6 +26,7 @@
 #include <vector>
 
 #include "bench_processes.h"
+#include "bench_support.h"
 #include "history/clip_store.h"
 #include "platform/qt/qt_scheduling.h"
 #include "platform/wayland/wayland_pasteboard.h"
@@ -37,39 +38,15 @@ namespace {
 
 using namespace std::chrono_literals;
 using bench::Clock;
+using bench::percentile;
+using bench::procField;
+using bench::pumpUntil;
+using bench::runEventLoopFor;
 
 constexpr int kCopies = 100;
 constexpr int kLongestGapMs = 500;  // one poll period
 constexpr auto kSettle = 5s;
 constexpr auto kIdleWindow = 10s;
-
-// Runs the event loop until `done` holds; false after `timeout`.
-bool pumpUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout) {
-    const Clock::time_point deadline = Clock::now() + timeout;
-    QTimer wake;
-    wake.start(1ms);
-    while (!done()) {
-        if (Clock::now() > deadline) {
-            return false;
-        }
-        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
-    }
-    return true;
-}
-
-void runEventLoopFor(std::chrono::milliseconds duration) {
-    pumpUntil([] { return false; }, duration);
-}
-
-double percentile(std::vector<double> values, double q) {
-    if (values.empty()) {
-        return 0;
-    }
-    std::sort(values.begin(), values.end());
-    const auto at =
-        static_cast<std::size_t>(std::lround(q * static_cast<double>(values.size() - 1)));
-    return values[std::min(at, values.size() - 1)];
-}
 
 // The desktops, started once for the whole run.
 struct Desktops {
@@ -171,29 +148,14 @@ BENCHMARK(BM_CopyToEntry_XclipUnderXvfb)
     ->UseManualTime()
     ->Unit(benchmark::kMillisecond);
 
-// A number from a "Key:   value" line of a /proc file.
-long procField(const std::string& path, const std::string& key) {
-    std::ifstream file(path);
-    std::string line;
-    while (std::getline(file, line)) {
-        if (line.compare(0, key.size(), key) == 0) {
-            std::istringstream fields(line.substr(key.size()));
-            long value = 0;
-            fields >> value;
-            return value;
-        }
-    }
-    return 0;
-}
-
 // Context switches of every thread of `pid`: each is one wakeup.
 long contextSwitches(pid_t pid) {
     long total = 0;
     const QString tasks = QString("/proc/%1/task").arg(pid);
     for (const QString& task : QDir(tasks).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
         const std::string status = (tasks + "/" + task + "/status").toStdString();
-        total += procField(status, "voluntary_ctxt_switches:") +
-                 procField(status, "nonvoluntary_ctxt_switches:");
+        total += procField(status, "voluntary_ctxt_switches:").value_or(0) +
+                 procField(status, "nonvoluntary_ctxt_switches:").value_or(0);
     }
     return total;
 }
@@ -220,8 +182,10 @@ void measureIdle(benchmark::State& state, const std::vector<std::string>& progra
     }
     const std::string proc = "/proc/" + std::to_string(pid) + "/";
     state.counters["wakeups_per_s"] = wakeups;
-    state.counters["rss_kB"] = static_cast<double>(procField(proc + "status", "VmRSS:"));
-    state.counters["pss_kB"] = static_cast<double>(procField(proc + "smaps_rollup", "Pss:"));
+    state.counters["rss_kB"] =
+        static_cast<double>(procField(proc + "status", "VmRSS:").value_or(0));
+    state.counters["pss_kB"] =
+        static_cast<double>(procField(proc + "smaps_rollup", "Pss:").value_or(0));
     bench::stop(pid);
 }
 

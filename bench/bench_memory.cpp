@@ -25,6 +25,7 @@ namespace {
 
 using namespace std::chrono_literals;
 using bench::Clock;
+using bench::procField;
 
 constexpr auto kSettle = 4s;
 constexpr std::size_t kEntries = 50;
@@ -34,22 +35,6 @@ constexpr auto kCopyGap = 500ms;
 // Copies faster than the poll wait their turn, one per period.
 constexpr auto kPollPeriod = 500ms;
 constexpr auto kFillMargin = 5s;
-
-// The value in kB of the line `key` of a /proc file, if there is one.
-std::optional<long> procField(const std::string& path, const std::string& key) {
-    std::ifstream file(path);
-    std::string line;
-    while (std::getline(file, line)) {
-        if (line.compare(0, key.size(), key) == 0) {
-            std::istringstream fields(line.substr(key.size()));
-            long kb = 0;
-            if (fields >> kb) {
-                return kb;
-            }
-        }
-    }
-    return std::nullopt;
-}
 
 struct Footprint {
     long rssKb = 0;

@@ -14,8 +14,10 @@
 
 #include <cerrno>
 #include <chrono>
+#include <fstream>
 #include <map>
 #include <optional>
+#include <sstream>
 #include <string>
 #include <string_view>
 #include <thread>
@@ -240,5 +242,21 @@ class XServer {
     pid_t pid_ = -1;
     std::string display_;
 };
+
+// The number on the line `key` ("VmRSS:", "Pss:") of a /proc file.
+inline std::optional<long> procField(const std::string& path, const std::string& key) {
+    std::ifstream file(path);
+    std::string line;
+    while (std::getline(file, line)) {
+        if (line.compare(0, key.size(), key) == 0) {
+            std::istringstream fields(line.substr(key.size()));
+            long value = 0;
+            if (fields >> value) {
+                return value;
+            }
+        }
+    }
+    return std::nullopt;
+}
 
 }  // namespace brimlet::bench

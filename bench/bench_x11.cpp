@@ -36,6 +36,7 @@
 #include <vector>
 
 #include "bench_processes.h"
+#include "bench_support.h"
 #include "history/clip_store.h"
 #include "platform/qt/qt_scheduling.h"
 #include "platform/x11/x11_pasteboard.h"
@@ -45,6 +46,10 @@ namespace {
 
 using namespace std::chrono_literals;
 using bench::Clock;
+using bench::percentile;
+using bench::procField;
+using bench::pumpUntil;
+using bench::runEventLoopFor;
 
 constexpr auto kQuietPhase = 5s;
 constexpr auto kHungPhase = 10s;
@@ -81,36 +86,6 @@ struct Desktop {
     std::shared_ptr<ClipStore> store;
 };
 Desktop* gDesktop = nullptr;
-
-void runEventLoopFor(std::chrono::milliseconds duration) {
-    QEventLoop loop;
-    QTimer::singleShot(duration, &loop, &QEventLoop::quit);
-    loop.exec();
-}
-
-// Runs the event loop until `done` holds; false after `timeout`.
-bool pumpUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout) {
-    const Clock::time_point deadline = Clock::now() + timeout;
-    QTimer wake;
-    wake.start(2ms);
-    while (!done()) {
-        if (Clock::now() > deadline) {
-            return false;
-        }
-        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
-    }
-    return true;
-}
-
-double percentile(std::vector<double> sorted, double q) {
-    if (sorted.empty()) {
-        return 0;
-    }
-    std::sort(sorted.begin(), sorted.end());
-    const auto at =
-        static_cast<std::size_t>(std::lround(q * static_cast<double>(sorted.size() - 1)));
-    return sorted[std::min(at, sorted.size() - 1)];
-}
 
 // CPU time of the calling thread.
 double threadCpuMilliseconds() {
