@@ -1,9 +1,11 @@
+// The history on a fake clipboard whose checks run only when a test says so:
+// its rules case by case, then random operations against a small model.
 #include "history/clip_store.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstdint>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -18,21 +20,18 @@ using Texts = std::vector<std::string>;
 class ClipStoreTest : public ::testing::Test {
   protected:
     ClipStoreTest() {
-        recreate();
         store->start();
-        resetCounters();
+        board.stringReads = 0;
     }
 
-    void recreate() {
-        store = ClipStore::make({
+    std::shared_ptr<ClipStore> make(std::size_t budget = kHistoryTextBudget) {
+        return ClipStore::make({
             .generalPasteboard = [this]() -> platform::Pasteboard& { return board; },
             .timers = &timers,
             .mainExecutor = &executor,
+            .textBudget = budget,
         });
-        subscription = store->objectWillChange().subscribe(
-            [this] { sizesSeen.push_back(store->items().size()); });
     }
-
     // One timer period passes and the queued checks run.
     void poll() {
         timers.tick();
@@ -55,102 +54,22 @@ class ClipStoreTest : public ::testing::Test {
         }
         return out;
     }
-    void resetCounters() {
-        sizesSeen.clear();
-        board.stringReads = 0;
-        board.clears = 0;
-        board.writes = 0;
-    }
 
     platform::FakePasteboard board;
     platform::FakeTimerScheduler timers;
     platform::FakeMainExecutor executor;
-    std::shared_ptr<ClipStore> store;
-    platform::WillChangePublisher::Subscription subscription;
-    std::vector<std::size_t> sizesSeen;  // one per announcement, before the step
+    std::shared_ptr<ClipStore> store = make();
 };
 
-TEST_F(ClipStoreTest, SkipsMissingBlankAndNewestTextsAndDedupesByCanonicalEquivalence) {
-    board.copyNonTextFromOtherApp();
-    poll();
-    for (const char* blank : {"", " \t\n\r", "\u00a0\u2028\u3000", " \n \u202f\u205f "}) {
-        copy(blank);
-    }
-    EXPECT_TRUE(store->items().empty());
-    EXPECT_EQ(sizesSeen.size(), 0U);
-
-    // Format characters are not blank, and surrounding blanks stay.
-    copy("\u200b");
-    copy("  word\n");
-    // The newest text again, in any canonically equal spelling: no change.
-    copy("\u00e9t\u00e9");
-    const auto before = store->items();
-    resetCounters();
-    copy("\u00e9t\u00e9");
-    copy("e\u0301te\u0301");
-    EXPECT_EQ(store->items(), before);
-    EXPECT_EQ(sizesSeen.size(), 0U);
-
-    // An older one moves up, under a new identity and in the new spelling.
-    copy("cafe\u0301");
-    copy("\u00e9t\u00e9");
-    copy("caf\u00e9");
-    EXPECT_EQ(texts(), (Texts{"caf\u00e9", "\u00e9t\u00e9", "  word\n", "\u200b"}));
-    EXPECT_NE(store->items()[1].id, before.front().id);
-}
-
-TEST_F(ClipStoreTest, CapsTheHistoryAtFiftyAnnouncingEachStepBeforehand) {
-    fill(50);
-    resetCounters();
-    copy("fifty-first");
-    ASSERT_EQ(store->items().size(), kHistoryCapacity);
-    // Removal (nothing matched), insertion, trim; observers see the old state.
-    EXPECT_EQ(sizesSeen, (std::vector<std::size_t>{50, 50, 51}));
-    EXPECT_EQ(store->items().front().text.bytes(), "fifty-first");
-    EXPECT_EQ(store->items().back().text.bytes(), "entry 1");  // "entry 0" fell off
-}
-
-TEST_F(ClipStoreTest, BoundsTheTextSizeOldestFirstAlwaysKeepingTheNewest) {
-    // Three texts of two fifths of the budget each: the third pushes out the
-    // oldest, whatever their number, in one trimming step.
-    const std::size_t large = kHistoryTextBudget / 5 * 2;
-    copy("small");
-    copy(std::string(large, 'a'));
-    copy(std::string(large, 'b'));
-    resetCounters();
-    copy(std::string(large, 'c'));
-    ASSERT_EQ(store->items().size(), 2U);
-    EXPECT_EQ(store->items()[0].text.bytes().front(), 'c');
-    EXPECT_EQ(store->items()[1].text.bytes().front(), 'b');
-    EXPECT_EQ(sizesSeen, (std::vector<std::size_t>{3, 3, 4}));
-}
-
-TEST_F(ClipStoreTest, CopyBackWritesTheTextAsIsAndMovesTheSameEntryUpWithoutRecapture) {
-    fill(8);
-    const auto before = store->items();
-    resetCounters();
-    store->copyBack(before[4]);
-    EXPECT_EQ(board.contents()->bytes(), before[4].text.bytes());
-    EXPECT_EQ(board.clears, 1);
-    auto expected = before;
-    expected.erase(expected.begin() + 4);
-    expected.insert(expected.begin(), before[4]);
-    EXPECT_EQ(store->items(), expected);
-    EXPECT_EQ(sizesSeen.size(), 2U);
-    resetCounters();
-    poll();
-    poll();
-    EXPECT_EQ(board.stringReads, 0);
-
-    // A refused write still reorders and is not taken for a change.
+TEST_F(ClipStoreTest, CopyBackMovesTheEntryUpEvenWhenRefusedAndSharesHugeTexts) {
+    fill(3);
+    const ClipItem oldest = store->items().back();
     board.refuseWrites = true;
-    store->copyBack(expected[2]);
-    EXPECT_EQ(store->items().front(), expected[2]);
-    resetCounters();
+    store->copyBack(oldest);
+    EXPECT_EQ(store->items().front(), oldest);
     poll();
-    EXPECT_EQ(board.stringReads, 0);
+    EXPECT_EQ(board.stringReads, 3) << "a refused write was taken for a change";
 
-    // Huge texts are shared on the way in and out, never copied.
     board.refuseWrites = false;
     const Text huge(std::string(20U << 20U, 'x'));
     board.copyFromOtherApp(huge);
@@ -160,139 +79,181 @@ TEST_F(ClipStoreTest, CopyBackWritesTheTextAsIsAndMovesTheSameEntryUpWithoutReca
     EXPECT_TRUE(board.contents()->sharesStorageWith(huge));
 }
 
-// A letter under 90,000 marks of three classes once cost seconds per
-// capture. Its keys are made once, with the text, and every later step
-// compares them without making another: counted, not timed.
-TEST_F(ClipStoreTest, MarkStacksAreCapturedOnceAndKeysAreNeverMadeAgain) {
-    std::string marks;
-    for (int i = 0; i < 30000; ++i) {
-        marks += "\u0301\u0316\u0357";
-    }
-    std::vector<Text> stacks;
-    for (const char* letter : {"a", "b", "c", "d", "e"}) {
-        stacks.emplace_back(letter + marks);
-    }
-    const Text again(std::string(stacks.back().bytes()));
-    const Text plain("plain");
-    fill(kHistoryCapacity - 1);
-
-    const std::uint64_t made = platform::text_detail::keysMade();
-    for (const Text& stack : stacks) {
-        board.copyFromOtherApp(stack);
-        poll();
-    }
-    board.copyFromOtherApp(again);  // the newest again, in other storage
-    poll();
-    ASSERT_EQ(texts()[0], std::string(stacks.back().bytes()));
-    ASSERT_EQ(texts()[5], "entry 48");
-    board.copyFromOtherApp(plain);
-    poll();
-    EXPECT_EQ(store->items().size(), kHistoryCapacity);  // trimmed each time
-    // Copy-back moves the same entry, keys and all.
-    const std::string_view key = store->items()[3].text.equalityKey();
-    store->copyBack(store->items()[3]);
-    EXPECT_EQ(store->items().front().text.equalityKey().data(), key.data());
-    EXPECT_TRUE(store->items().front().text.sharesStorageWith(stacks[2]));
-    EXPECT_EQ(platform::text_detail::keysMade(), made);
-}
-
-TEST_F(ClipStoreTest, CreationRecordsTheCounterAndClearingLeavesTheClipboardAlone) {
-    board.copyFromOtherApp("on the clipboard at launch");
-    recreate();
+TEST_F(ClipStoreTest, StartCapturesOnceAndLaterPollsFollowTheCounterFromCreation) {
+    board.copyFromOtherApp("at launch");
+    store = make();
     EXPECT_EQ(board.stringReads, 0);
-    store->start();
-    EXPECT_EQ(texts(), Texts{"on the clipboard at launch"});
-    resetCounters();
-    store->setItems({});
-    EXPECT_EQ(sizesSeen.size(), 1U);
-    EXPECT_EQ(board.clears + board.writes, 0);
-    // Unchanged since creation, the text stays out until the clipboard changes.
-    poll();
-    EXPECT_TRUE(store->items().empty());
-    copy("on the clipboard at launch");
-    EXPECT_EQ(texts(), Texts{"on the clipboard at launch"});
-}
-
-TEST_F(ClipStoreTest, StartCapturesAtOnceAndOnlyOnce) {
-    recreate();
-    board.copyFromOtherApp("late");  // after creation, before start
     const std::size_t timersBefore = timers.timerCount();
     store->start();
     store->start();
-    EXPECT_EQ(texts(), Texts{"late"});
-    ASSERT_EQ(timers.timerCount(), timersBefore + 1);
-    EXPECT_EQ(timers.timers().back()->interval(), kPollPeriod);
-    // The first check sees that change too, reads it, and finds it newest.
-    resetCounters();
+    EXPECT_EQ(texts(), Texts{"at launch"});
+    EXPECT_EQ(timers.timerCount(), timersBefore + 1);
+    // Clearing leaves the clipboard alone, and its unchanged text stays out.
+    store->setItems({});
     poll();
-    EXPECT_EQ(board.stringReads, 1);
-    EXPECT_EQ(sizesSeen.size(), 0U);
-}
-
-TEST_F(ClipStoreTest, ChecksRunQueuedAndReadOnlyAfterAnyCounterMove) {
-    board.copyFromOtherApp("first");
-    board.copyFromOtherApp("second");
-    // Two ticks queue two checks behind a busy GUI thread: one capture.
-    timers.tick();
-    timers.tick();
-    EXPECT_EQ(executor.pending(), 2U);
     EXPECT_TRUE(store->items().empty());
-    executor.runAll();
-    EXPECT_EQ(texts(), Texts{"second"});
-    EXPECT_EQ(board.stringReads, 1);
-
-    // Content without text is consumed too; idle ticks read no content.
-    board.copyNonTextFromOtherApp();
-    poll();
-    resetCounters();
-    for (int i = 0; i < 20; ++i) {
-        poll();
-    }
-    EXPECT_EQ(board.stringReads, 0);
-
+    EXPECT_EQ(board.clears + board.writes, 0);
     board.copyFromOtherApp("up");
     board.setChangeCount(5);  // counters may run backwards
     poll();
-    EXPECT_EQ(texts(), (Texts{"up", "second"}));
-}
+    EXPECT_EQ(texts(), Texts{"up"});
 
-TEST_F(ClipStoreTest, PauseKeepsUpWithTheCounterButCapturesNothing) {
-    copy("before");
-    int pauseNotices = 0;
-    auto pausing = store->pausedWillChange().subscribe([&] { ++pauseNotices; });
-    store->setPaused(true);
-    store->setPaused(true);
-    EXPECT_EQ(pauseNotices, 1);
-    resetCounters();
-    copy("while paused");
-    copy("also while paused");
-    EXPECT_EQ(texts(), Texts{"before"});
-    EXPECT_EQ(board.stringReads, 0) << "a paused store read the clipboard";
-    // Copy-back and clearing still work.
-    store->copyBack(store->items().front());
-    EXPECT_EQ(board.string()->bytes(), "before");
-
-    // Resuming takes only what comes next, not what was copied meanwhile.
-    board.copyFromOtherApp("while paused");
-    store->setPaused(false);
-    poll();
-    poll();
-    EXPECT_EQ(texts(), Texts{"before"});
-    copy("after");
-    EXPECT_EQ(texts(), (Texts{"after", "before"}));
-}
-
-TEST_F(ClipStoreTest, ChecksAfterTheStoreIsGoneDoNothing) {
-    timers.tick();  // a check already queued
-    subscription.cancel();
-    store.reset();
-    board.copyFromOtherApp("nobody listens");
-    board.counterReads = 0;
-    board.stringReads = 0;
+    // Checks still queued when the store goes do nothing.
     timers.tick();
-    executor.runAll();
-    EXPECT_EQ(board.counterReads, 0);
-    EXPECT_EQ(board.stringReads, 0);
+    store.reset();
+    board.counterReads = board.stringReads = 0;
+    copy("nobody listens");
+    EXPECT_EQ(board.counterReads + board.stringReads, 0);
+}
+
+// Copies (several between two polls, some without text), polls after one
+// or more periods, copy-backs of listed and of dropped entries, pauses and
+// clears, against a model that knows each sample's equivalence class (-1:
+// blank) instead of the text rules.
+TEST_F(ClipStoreTest, RandomOperationsFollowTheHistoryRules) {
+    struct Sample {
+        std::string bytes;
+        int cls;
+    };
+    std::vector<Sample> pool = {
+        {"", -1},
+        {" \t\n\r", -1},
+        {"\u00a0\u3000", -1},
+        {"\u2028\u0085", -1},
+        {"\u202f\u205f", -1},
+        {"alpha", 1},
+        {"Alpha", 2},
+        {"alpha ", 3},
+        {"caf\u00e9", 4},
+        {"cafe\u0301", 4},
+        {"\u00c5", 5},
+        {"\u212b", 5},
+        {"A\u030a", 5},
+        {"\u200b", 6},
+        {"\xff", 7},
+        {"\xfe", 8},
+        {std::string("x\0y", 3), 9},
+        {"\uac00", 10},
+        {"\u1100\u1161", 10},
+    };
+    // Enough texts to reach the cap again and again, and some long enough to
+    // reach the budget, one of them alone.
+    for (int i = 0; i < 70; ++i) {
+        pool.push_back({"text " + std::to_string(i), 100 + i});
+    }
+    for (int i = 0; i < 7; ++i) {
+        pool.push_back(
+            {std::string(i == 6 ? 600 : 80 + 40 * i, static_cast<char>('k' + i)), 200 + i});
+    }
+    constexpr std::size_t kBudget = 500;
+    store = make(kBudget);
+    int heard = 0;
+    int pauseNotices = 0;
+    auto hearing = store->objectWillChange().subscribe([&] { ++heard; });
+    auto pausing = store->pausedWillChange().subscribe([&] { ++pauseNotices; });
+    store->start();
+
+    struct Entry {
+        Uuid id;
+        const Sample* sample;
+    };
+    std::vector<Entry> model;
+    const Sample* clipboard = nullptr;  // none: contents without text
+    std::int64_t lastSeen = board.changeCount();
+    bool paused = false;
+    const auto capture = [&] {  // true when the history changes
+        if (clipboard == nullptr || clipboard->cls < 0 ||
+            (!model.empty() && model.front().sample->cls == clipboard->cls)) {
+            return false;
+        }
+        std::erase_if(model, [&](const Entry& e) { return e.sample->cls == clipboard->cls; });
+        model.insert(model.begin(), {Uuid(), clipboard});
+        const auto bytes = [&] {
+            std::size_t sum = 0;
+            for (const Entry& e : model) {
+                sum += Text(e.sample->bytes).footprint();
+            }
+            return sum;
+        };
+        while (model.size() > 50 || (model.size() > 1 && bytes() > kBudget)) {
+            model.pop_back();
+        }
+        return true;
+    };
+
+    std::mt19937 random(20261206);
+    const auto pick = [&](std::size_t n) {
+        return std::uniform_int_distribution<std::size_t>(0, n - 1)(random);
+    };
+    std::vector<ClipItem> seen;  // entries that may since have left the list
+    for (int step = 0; step < 100000; ++step) {
+        heard = pauseNotices = 0;
+        const int reads = board.stringReads;
+        bool changes = false;
+        const std::size_t op = pick(2000);  // clears are rare: the cap must be reached
+        if (op < 860) {
+            clipboard = op < 800 ? &pool[pick(pool.size())] : nullptr;
+            if (clipboard != nullptr) {
+                board.copyFromOtherApp(Text(clipboard->bytes));
+            } else {
+                board.copyNonTextFromOtherApp();
+            }
+        } else if (op < 1500) {
+            for (std::size_t periods = pick(3); periods > 0; --periods) {
+                timers.tick();
+            }
+            poll();
+            // Read once for any number of checks, and only when the counter
+            // moved since the last read or our own write.
+            const bool moved = board.changeCount() != lastSeen;
+            ASSERT_EQ(board.stringReads - reads, moved && !paused ? 1 : 0) << "step " << step;
+            if (moved && !paused && (changes = capture())) {
+                ASSERT_FALSE(store->items().empty()) << "step " << step;
+                const ClipItem& fresh = store->items().front();
+                for (const Entry& e : model) {
+                    ASSERT_FALSE(e.id == fresh.id) << "step " << step << ": identity reused";
+                }
+                model.front().id = fresh.id;
+                seen.push_back(fresh);
+            }
+            lastSeen = board.changeCount();
+        } else if (op < 1990 && !(store->items().empty() && seen.empty())) {
+            const bool listed = !store->items().empty() && (pick(4) != 0 || seen.empty());
+            const ClipItem item =
+                listed ? store->items()[pick(store->items().size())] : seen[pick(seen.size())];
+            store->copyBack(item);
+            changes = true;
+            clipboard = &*std::find_if(pool.begin(), pool.end(), [&](const Sample& s) {
+                return s.bytes == item.text.bytes();
+            });
+            lastSeen = board.changeCount();
+            std::erase_if(model, [&](const Entry& e) { return e.id == item.id; });
+            model.insert(model.begin(), {item.id, clipboard});
+        } else if (op >= 1990 && op < 1998) {
+            // Resuming takes only what is copied next.
+            paused = !paused;
+            store->setPaused(paused);
+            store->setPaused(paused);
+            ASSERT_EQ(pauseNotices, 1) << "step " << step;
+            lastSeen = paused ? lastSeen : board.changeCount();
+        } else if (op >= 1998) {
+            store->setItems({});
+            model.clear();
+            changes = true;
+        }
+
+        ASSERT_EQ(heard > 0, changes) << "step " << step;  // views rebuild only when needed
+        ASSERT_EQ(store->items().size(), model.size()) << "step " << step;
+        for (std::size_t i = 0; i < model.size(); ++i) {
+            ASSERT_EQ(store->items()[i].id, model[i].id) << "step " << step << " at " << i;
+            ASSERT_EQ(store->items()[i].text.bytes(), model[i].sample->bytes) << "step " << step;
+        }
+        ASSERT_EQ(board.contents().has_value(), clipboard != nullptr) << "step " << step;
+        ASSERT_TRUE(!clipboard || board.contents()->bytes() == clipboard->bytes) << "step " << step;
+        if (seen.size() > 400) {
+            seen.erase(seen.begin(), seen.begin() + 200);
+        }
+    }
 }
 
 }  // namespace
