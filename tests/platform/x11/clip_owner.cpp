@@ -3,14 +3,13 @@
 //   brimlet_clip_owner hung TEXT           takes the clipboard and never answers
 //   brimlet_clip_owner late TEXT MS        serves TEXT, each answer MS milliseconds late
 //   brimlet_clip_owner secret TEXT [HINT]  also offers x-kde-passwordManagerHint with
-//                                          the value HINT ("secret"; \n and \0 allowed)
-//   brimlet_clip_owner large BYTES         serves BYTES bytes of clipPattern
+//                                          the value HINT (default "secret")
 //   brimlet_clip_owner integer TEXT        answers UTF8_STRING with an INTEGER of TEXT's bytes
 //   brimlet_clip_owner flood COUNT [MS]    takes it COUNT times, serving "flood 0", "flood 1",
 //                                          ..., MS milliseconds apart (default: back to back)
 //   brimlet_clip_owner flap COUNT [MS]     takes it and gives it up COUNT times: no text
 //   brimlet_clip_owner manager NAME        holds CLIPBOARD_MANAGER instead, until it loses it
-// Texts above 64 KiB go out incrementally in 64 KiB chunks. Prints "ready"
+// Prints "ready"
 // once it owns the clipboard (flood and flap: once the storm is over); exits
 // when it loses it (except when hung; flap exits at once). Like a program on
 // Xlib's default error handler (xclip is one), it dies on any X error, with
@@ -29,11 +28,8 @@
 #include <thread>
 #include <vector>
 
-#include "clip_pattern.h"
-
 namespace {
 
-constexpr std::size_t kChunk = std::size_t{64} << 10;
 using Clock = std::chrono::steady_clock;
 
 xcb_atom_t intern(xcb_connection_t* c, std::string_view name) {
@@ -42,19 +38,6 @@ xcb_atom_t intern(xcb_connection_t* c, std::string_view name) {
     const xcb_atom_t atom = reply != nullptr ? reply->atom : XCB_NONE;
     std::free(reply);
     return atom;
-}
-
-std::string unescape(std::string_view raw) {
-    std::string out;
-    for (std::size_t i = 0; i < raw.size(); ++i) {
-        if (raw[i] == '\\' && i + 1 < raw.size()) {
-            ++i;
-            out.push_back(raw[i] == 'n' ? '\n' : raw[i] == '0' ? '\0' : raw[i]);
-        } else {
-            out.push_back(raw[i]);
-        }
-    }
-    return out;
 }
 
 class Owner {
@@ -71,7 +54,6 @@ class Owner {
         clipboard_ = intern(c, mode == "manager" ? "CLIPBOARD_MANAGER" : "CLIPBOARD");
         targets_ = intern(c, "TARGETS");
         utf8_ = intern(c, "UTF8_STRING");
-        incr_ = intern(c, "INCR");
         hint_ = intern(c, "x-kde-passwordManagerHint");
     }
 
@@ -137,18 +119,6 @@ class Owner {
         }
         if (type == XCB_SELECTION_REQUEST) {
             request(reinterpret_cast<const xcb_selection_request_event_t&>(event));
-        } else if (type == XCB_PROPERTY_NOTIFY) {
-            const auto& notify = reinterpret_cast<const xcb_property_notify_event_t&>(event);
-            if (notify.window == incrRequestor_ && notify.atom == incrProperty_ &&
-                notify.state == XCB_PROPERTY_DELETE) {
-                const std::size_t size = std::min(kChunk, data.size() - incrOffset_);
-                put(incrRequestor_, incrProperty_, utf8_, 8, static_cast<std::uint32_t>(size),
-                    data.data() + incrOffset_);
-                incrOffset_ += size;
-                if (size == 0) {
-                    incrRequestor_ = XCB_NONE;
-                }
-            }
         }
         return true;
     }
@@ -185,17 +155,9 @@ class Owner {
         } else if (request.target == utf8_ && mode_ == "integer") {
             put(request.requestor, property, XCB_ATOM_INTEGER, 8,
                 static_cast<std::uint32_t>(data.size()), data.data());
-        } else if (request.target == utf8_ && data.size() <= kChunk) {
+        } else if (request.target == utf8_) {
             put(request.requestor, property, utf8_, 8, static_cast<std::uint32_t>(data.size()),
                 data.data());
-        } else if (request.target == utf8_) {
-            const std::uint32_t watch = XCB_EVENT_MASK_PROPERTY_CHANGE;
-            xcb_change_window_attributes(c_, request.requestor, XCB_CW_EVENT_MASK, &watch);
-            const auto size = static_cast<std::uint32_t>(data.size());
-            put(request.requestor, property, incr_, 32, 1, &size);
-            incrRequestor_ = request.requestor;
-            incrProperty_ = property;
-            incrOffset_ = 0;
         } else {
             served = false;
         }
@@ -215,11 +177,7 @@ class Owner {
     xcb_window_t windows_[2] = {};
     xcb_window_t current_ = XCB_NONE;
     unsigned taken_ = 0;
-    xcb_atom_t clipboard_, targets_, utf8_, incr_, hint_;
-    // One incremental transfer at a time is all the tests need.
-    xcb_window_t incrRequestor_ = XCB_NONE;
-    xcb_atom_t incrProperty_ = XCB_NONE;
-    std::size_t incrOffset_ = 0;
+    xcb_atom_t clipboard_, targets_, utf8_, hint_;
 };
 
 void ready() {
@@ -231,10 +189,8 @@ void ready() {
 
 int main(int argc, char** argv) {
     if (argc < 3 || argc > 4) {
-        std::fprintf(stderr,
-                     "usage: %s normal|hung|late|secret|large|integer|flood|flap TEXT|BYTES|COUNT "
-                     "[HINT|MS]\n",
-                     argv[0]);
+        std::fputs("usage: brimlet_clip_owner MODE TEXT|COUNT [HINT|MS] (see its source)\n",
+                   stderr);
         return 2;
     }
     const std::string_view mode = argv[1];
@@ -265,13 +221,11 @@ int main(int argc, char** argv) {
         return 0;
     }
 
-    owner.data = mode == "large"
-                     ? brimlet::x11test::clipPattern(std::strtoull(argv[2], nullptr, 10))
-                     : std::string(argv[2]);
+    owner.data = argv[2];
     if (argc == 4 && mode == "late") {
         owner.lateBy = std::chrono::milliseconds(std::atol(argv[3]));
     } else if (argc == 4) {
-        owner.hintValue = unescape(argv[3]);
+        owner.hintValue = argv[3];
     }
     owner.take();
     // A round trip, so that we own the clipboard before we say so.

@@ -15,7 +15,6 @@
 #include <thread>
 #include <vector>
 
-#include "clip_pattern.h"
 #include "support/event_loop.h"
 
 namespace brimlet::platform {
@@ -25,7 +24,6 @@ using namespace std::chrono_literals;
 using namespace std::string_literals;
 using testing::pumpFor;
 using testing::pumpUntil;
-using x11test::clipPattern;
 
 bool gHasDisplay = false;
 
@@ -95,34 +93,24 @@ class X11PasteboardTest : public ::testing::Test {
     bool waitForChange(std::int64_t from, std::chrono::milliseconds timeout = 5s) {
         return pumpUntil([&] { return board->changeCount() != from; }, timeout);
     }
-    // How many polls, each reading the counter and then the text as the
-    // store does, it takes until `text` shows; more than `limit` if never.
-    int pollsUntil(std::string_view text, int limit = 100) {
-        for (int poll = 1; poll <= limit; ++poll) {
-            if (holds(text)) {
-                return poll;
-            }
-        }
-        return limit + 1;
-    }
 
     std::list<QProcess> programs;
     std::unique_ptr<WorkerPasteboard> board;
 };
 
 TEST_F(X11PasteboardTest, LargeTextsComeWholeUnlessTooLarge) {
-    // Above the limit it is contents without text; below, many small chunks.
-    open({.maxTextBytes = 1U << 20});
+    // xclip sends 20 MB incrementally; above the limit that is contents
+    // without text.
+    std::string big(20U << 20, 'x');
+    big.replace(big.size() - 3, 3, "end");
+    open({.maxTextBytes = 8U << 20});
     const std::int64_t before = board->changeCount();
-    owner("large", QString::number(2U << 20));
-    ASSERT_TRUE(waitForChange(before));
+    xclipCopy(bytes(big));
+    ASSERT_TRUE(waitForChange(before, 30s));
     EXPECT_FALSE(board->string().has_value());
-    owner("large", QString::number(512U << 10));
-    EXPECT_TRUE(waitForText(clipPattern(512U << 10)));
-
-    // xclip sends this much incrementally.
+    xclipCopy(bytes(big.substr(0, 2U << 20)));
+    EXPECT_TRUE(waitForText(big.substr(0, 2U << 20)));
     open();
-    const std::string big = clipPattern(20U << 20);
     xclipCopy(bytes(big));
     EXPECT_TRUE(waitForText(big, 30s));
 }
@@ -174,7 +162,7 @@ TEST_F(X11PasteboardTest, HungOwnerBlocksNothingAndIsOvertakenByTheNextCopy) {
 
 TEST_F(X11PasteboardTest, OnlyPlainTextsWithoutAPasswordHintAreTexts) {
     // The hint's presence marks a password, whatever its value.
-    for (const char* hint : {"secret", "secret\\n", "secret\\0", "1", ""}) {
+    for (const char* hint : {"secret", "secret\n", "1", ""}) {
         const std::int64_t before = board->changeCount();
         owner("secret", "hunter2", {hint});
         ASSERT_TRUE(waitForChange(before)) << hint;
@@ -255,59 +243,30 @@ TEST_F(X11PasteboardTest, WritesEitherWayKeepTheirBytesAndAreCountedOnce) {
     ASSERT_TRUE(waitForText(theirs));
     pumpFor(300ms);
     EXPECT_EQ(board->changeCount(), before + 1);
-}
 
-TEST_F(X11PasteboardTest, CopiesFasterThanThePollsWaitTheirTurnInOrder) {
-    // Five a second, as quick as people copy.
-    std::vector<std::string> copied;
-    for (int i = 0; i < 10; ++i) {
-        copied.push_back("quick copy " + std::to_string(i));
-        xclipCopy(bytes(copied.back()));
-        pumpFor(200ms);  // nobody reads the counter meanwhile
-    }
-    pumpFor(300ms);
-    std::vector<std::string> seen;
-    std::int64_t last = board->changeCount();
-    if (board->string()) {
-        seen.emplace_back(board->string()->bytes());
-    }
-    for (int poll = 0; poll < 20; ++poll) {
-        const std::int64_t count = board->changeCount();
-        if (count != last && board->string()) {
-            seen.emplace_back(board->string()->bytes());
-        }
-        last = count;
-    }
-    // Whatever was current before the series may lead; the ten follow in order.
-    ASSERT_GE(seen.size(), copied.size());
-    EXPECT_EQ(std::vector<std::string>(seen.end() - static_cast<std::ptrdiff_t>(copied.size()),
-                                       seen.end()),
-              copied);
-
-    // Our own write drops the copies still waiting, and one read but not yet
-    // handed over to the GUI thread.
+    // Our own write drops the copies still waiting for the polls, and one
+    // read but not yet handed over to the GUI thread.
     xclipCopy("waiting one");
     pumpFor(300ms);
     owner("normal", "waiting two");
     std::this_thread::sleep_for(300ms);
     board->setString(Text("ours"));
-    const std::int64_t after = board->changeCount();
+    before = board->changeCount();
     pumpFor(300ms);
-    EXPECT_EQ(board->changeCount(), after);
-    EXPECT_EQ(board->string()->bytes(), "ours");
+    EXPECT_EQ(board->changeCount(), before);
+    EXPECT_TRUE(holds("ours"));
 }
 
 TEST_F(X11PasteboardTest, KeepsTheTextOfAProgramThatEndsUnlessAnotherManagerRuns) {
     // As the clipboard manager, we answer a Qt program that ends and asks us
     // to save its text, and serve that text once it has gone.
-    std::int64_t count = board->changeCount();
     QProcess& copier = start(BRIMLET_QT_COPIER, {"kept after its program ended"});
     ASSERT_TRUE(pumpUntil([&] { return copier.state() == QProcess::NotRunning; }, 10s));
     EXPECT_EQ(copier.exitCode(), 0);
     EXPECT_FALSE(copier.readAllStandardError().contains("clipboard manager"))
         << "the program waited in vain for its text to be saved";
     ASSERT_TRUE(waitForText("kept after its program ended"));
-    count = board->changeCount();
+    const std::int64_t count = board->changeCount();
     EXPECT_EQ(paste(), "kept after its program ended");
     pumpFor(300ms);
     EXPECT_EQ(board->changeCount(), count) << "keeping the text counted as a change";
