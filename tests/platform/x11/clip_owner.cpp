@@ -4,6 +4,7 @@
 //   brimlet_clip_owner late TEXT MS        serves TEXT, each answer MS milliseconds late
 //   brimlet_clip_owner secret TEXT [HINT]  also offers x-kde-passwordManagerHint with
 //                                          the value HINT (default "secret")
+//   brimlet_clip_owner untargeted TEXT     the same, but answers no TARGETS
 //   brimlet_clip_owner integer TEXT        answers UTF8_STRING with an INTEGER of TEXT's bytes
 //   brimlet_clip_owner flood COUNT [MS]    takes it COUNT times, serving "flood 0", "flood 1",
 //                                          ..., MS milliseconds apart (default: back to back)
@@ -140,9 +141,9 @@ class Owner {
         }
         const xcb_atom_t property =
             request.property == XCB_NONE ? request.target : request.property;
-        const bool secret = mode_ == "secret";
+        const bool secret = mode_ == "secret" || mode_ == "untargeted";
         bool served = true;
-        if (request.target == targets_) {
+        if (request.target == targets_ && mode_ != "untargeted") {
             std::vector<xcb_atom_t> offered{targets_, utf8_};
             if (secret) {
                 offered.push_back(hint_);
