@@ -78,19 +78,22 @@ class ShelfViewTest : public ::testing::Test {
         QTest::keyClicks(search(), text);
         QApplication::processEvents();
     }
-    void press(Qt::Key key, int times = 1, Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
+    // Presses `key` in the search field; returns what is lit then.
+    Texts press(Qt::Key key, int times = 1, Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
         for (int i = 0; i < times; ++i) {
             QTest::keyClick(search(), key, modifiers);
             QApplication::processEvents();
         }
+        return lit();
     }
     // The pointer really moves: Qt sends enter, leave and motion from it.
     static void movePointerTo(QPoint global) {
         QCursor::setPos(global);
         QApplication::processEvents();
     }
-    void movePointerOnto(const QWidget* widget, QPoint offset = {}) const {
+    Texts movePointerOnto(const QWidget* widget, QPoint offset = {}) const {
         movePointerTo(widget->mapToGlobal(widget->rect().center() + offset));
+        return lit();
     }
 
     // The texts of the rows that show the highlight; never more than one.
@@ -306,16 +309,12 @@ TEST_F(ShelfKeyboardTest, ArrowsMoveOneHighlightAndReturnCopiesBackWhatItIsOn) {
     EXPECT_EQ(board.writes, 0);
 
     // From none, either key goes to the first row; both stop at the ends.
-    press(Qt::Key_Up);
-    EXPECT_EQ(lit(), Texts{"three"});
+    EXPECT_EQ(press(Qt::Key_Up), Texts{"three"});
     EXPECT_EQ(rowFor("three")->background(), hoverColour());
-    press(Qt::Key_Down, 4);
-    EXPECT_EQ(lit(), Texts{"one"});
+    EXPECT_EQ(press(Qt::Key_Down, 4), Texts{"one"});
     EXPECT_EQ(rowFor("three")->background().alpha(), 0);
-    press(Qt::Key_Up, 3);
-    EXPECT_EQ(lit(), Texts{"three"});
-    press(Qt::Key_Down, 1, Qt::KeypadModifier);
-    EXPECT_EQ(lit(), Texts{"two"});
+    EXPECT_EQ(press(Qt::Key_Up, 3), Texts{"three"});
+    EXPECT_EQ(press(Qt::Key_Down, 1, Qt::KeypadModifier), Texts{"two"});
     EXPECT_TRUE(search()->text().isEmpty());
     EXPECT_EQ(board.writes, 0);
 
@@ -362,16 +361,14 @@ TEST_F(ShelfKeyboardTest, CtrlDigitPicksAVisibleRowAndShiftReturnAlsoCloses) {
 
 TEST_F(ShelfKeyboardTest, TypingStartsFromTheTopAndTheHighlightFollowsItsEntry) {
     copyAll({"apple pie", "banana", "apple juice"});
-    press(Qt::Key_Down, 3);
-    ASSERT_EQ(lit(), Texts{"apple pie"});
+    ASSERT_EQ(press(Qt::Key_Down, 3), Texts{"apple pie"});
     // Even when the highlighted entry is still shown, the next key starts
     // from the top of the new list.
     type("ap");
     EXPECT_TRUE(lit().empty());
     press(Qt::Key_Return);
     EXPECT_EQ(board.writes, 0);
-    press(Qt::Key_Down);
-    EXPECT_EQ(lit(), Texts{"apple juice"});
+    EXPECT_EQ(press(Qt::Key_Down), Texts{"apple juice"});
 
     // Through captures, and until its entry goes.
     search()->clear();
@@ -379,21 +376,18 @@ TEST_F(ShelfKeyboardTest, TypingStartsFromTheTopAndTheHighlightFollowsItsEntry) 
     copyAll({"date"});
     EXPECT_EQ(rowTexts(), (Texts{"date", "apple juice", "banana", "apple pie"}));
     EXPECT_EQ(lit(), Texts{"banana"});
-    press(Qt::Key_Down);
-    EXPECT_EQ(lit(), Texts{"apple pie"});
+    EXPECT_EQ(press(Qt::Key_Down), Texts{"apple pie"});
     store->setItems({store->items()[0], store->items()[1]});
     settle();
     EXPECT_EQ(view->highlighted(), std::nullopt);
-    press(Qt::Key_Down);
-    EXPECT_EQ(lit(), Texts{"date"});
+    EXPECT_EQ(press(Qt::Key_Down), Texts{"date"});
 }
 
 TEST_F(ShelfKeyboardTest, TheHighlightedRowIsScrolledIntoViewAndKeptThere) {
     fill(50);
     QScrollBar* bar = list()->verticalScrollBar();
     for (int i = 49; i >= 0; --i) {
-        press(Qt::Key_Down);
-        ASSERT_EQ(lit(), Texts{"entry " + std::to_string(i)});
+        ASSERT_EQ(press(Qt::Key_Down), Texts{"entry " + std::to_string(i)});
         EXPECT_TRUE(inView(rowFor(lit()[0]))) << i;
     }
     EXPECT_EQ(bar->value(), bar->maximum());
@@ -417,18 +411,15 @@ TEST_F(ShelfKeyboardTest, PointerAndKeysShareOneHighlight) {
     copyAll({"one", "two", "three"});
     ItemRow* three = rowFor("three");
     ItemRow* two = rowFor("two");
-    movePointerOnto(two);
-    EXPECT_EQ(lit(), Texts{"two"});
+    EXPECT_EQ(movePointerOnto(two), Texts{"two"});
     EXPECT_EQ(two->background(), hoverColour());
     // A key moves on from where the pointer put it, and the row under the
     // pointer goes dark although the pointer is still there.
-    press(Qt::Key_Down);
-    EXPECT_EQ(lit(), Texts{"one"});
+    EXPECT_EQ(press(Qt::Key_Down), Texts{"one"});
     EXPECT_EQ(two->background().alpha(), 0);
     // Moving the pointer on the row takes the highlight back; off the rows
     // it goes.
-    movePointerOnto(two, QPoint(3, 0));
-    EXPECT_EQ(lit(), Texts{"two"});
+    EXPECT_EQ(movePointerOnto(two, QPoint(3, 0)), Texts{"two"});
     movePointerOnto(search());
     EXPECT_EQ(view->highlighted(), std::nullopt);
 
@@ -437,8 +428,7 @@ TEST_F(ShelfKeyboardTest, PointerAndKeysShareOneHighlight) {
     movePointerOnto(three);
     press(Qt::Key_Down);
     press(Qt::Key_Up);
-    movePointerOnto(search());
-    EXPECT_EQ(lit(), Texts{"three"});
+    EXPECT_EQ(movePointerOnto(search()), Texts{"three"});
     movePointerOnto(three);
     press(Qt::Key_Down, 2);
     copyAll({"four"});
