@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/core/text_keys.h"
 #include "platform/core/text.h"
+#include "platform/core/text_keys.h"
 
 // Every entry keeps its search key (Text::searchKey: case folded, then NFC),
 // so a keystroke only makes the query's key and scans the entries' keys with
