@@ -100,10 +100,6 @@ class Owner {
             ::poll(&fd, 1, static_cast<int>(std::min<long>(left, 1000)));
         }
     }
-    void serveUntilLost() {
-        while (serveUntil(Clock::now() + std::chrono::hours(1))) {
-        }
-    }
 
   private:
     bool handle(const xcb_generic_event_t& event) {
@@ -153,12 +149,10 @@ class Owner {
         } else if (request.target == hint_ && secret) {
             put(request.requestor, property, XCB_ATOM_STRING, 8,
                 static_cast<std::uint32_t>(hintValue.size()), hintValue.data());
-        } else if (request.target == utf8_ && mode_ == "integer") {
-            put(request.requestor, property, XCB_ATOM_INTEGER, 8,
-                static_cast<std::uint32_t>(data.size()), data.data());
         } else if (request.target == utf8_) {
-            put(request.requestor, property, utf8_, 8, static_cast<std::uint32_t>(data.size()),
-                data.data());
+            put(request.requestor, property,
+                mode_ == "integer" ? xcb_atom_t{XCB_ATOM_INTEGER} : utf8_, 8,
+                static_cast<std::uint32_t>(data.size()), data.data());
         } else {
             served = false;
         }
@@ -180,11 +174,6 @@ class Owner {
     unsigned taken_ = 0;
     xcb_atom_t clipboard_, targets_, utf8_, hint_;
 };
-
-void ready() {
-    std::puts("ready");
-    std::fflush(stdout);
-}
 
 }  // namespace
 
@@ -213,31 +202,25 @@ int main(int argc, char** argv) {
             next += apart;
             owner.serveUntil(next);
         }
-        owner.roundTrip();
-        ready();
-        if (mode == "flood") {
-            owner.serveUntilLost();
+    } else {
+        owner.data = argv[2];
+        if (argc == 4 && mode == "late") {
+            owner.lateBy = std::chrono::milliseconds(std::atol(argv[3]));
+        } else if (argc == 4) {
+            owner.hintValue = argv[3];
         }
-        xcb_disconnect(c);
-        return 0;
+        owner.take();
     }
-
-    owner.data = argv[2];
-    if (argc == 4 && mode == "late") {
-        owner.lateBy = std::chrono::milliseconds(std::atol(argv[3]));
-    } else if (argc == 4) {
-        owner.hintValue = argv[3];
-    }
-    owner.take();
-    // A round trip, so that we own the clipboard before we say so.
+    // A round trip, so that we own the clipboard (or the storm is over)
+    // before we say so.
     owner.roundTrip();
-    ready();
-    if (mode == "hung") {
-        for (;;) {
-            pause();
-        }
+    std::puts("ready");
+    std::fflush(stdout);
+    while (mode == "hung") {
+        pause();
     }
-    owner.serveUntilLost();
+    while (mode != "flap" && owner.serveUntil(Clock::now() + std::chrono::hours(1))) {
+    }
     xcb_disconnect(c);
     return 0;
 }
