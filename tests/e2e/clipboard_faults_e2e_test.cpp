@@ -103,8 +103,13 @@ TEST_F(ClipboardFaults, HugeTextIsKeptWholeAndPastedBackWhole) {
     SessionBus bus;
     BrimletProcess app(bus);
     ASSERT_TRUE(app.startPolling()) << "the tray icon never docked";
+    // A copy made while the huge one is still being read would supersede it:
+    // wait until it is listed, however slow the build.
     copyWithXclip(huge);
-    pauseFor(1500ms);
+    app.clickTrayIcon();
+    ASSERT_TRUE(app.waitForPanel([](const A11yNode& p) { return rowTexts(p).size() == 2; }, 60s))
+        << app.describe();
+    closePanel(app);
     copyAndSettle("something small");
 
     auto panel = openPanel(app, 3);
