@@ -6,7 +6,7 @@
 //  - idle: wakeups per second (context switches of all its threads) and
 //    resident memory of the running application under sway with waybar,
 //    beside a bare Qt tray program in the same session.
-// Every desktop here is private (tests/support/desktop_session.h).
+// Every desktop here is private (tests/support/desktop.h).
 #include <benchmark/benchmark.h>
 
 #include <QCoreApplication>
@@ -31,7 +31,7 @@
 #include "platform/qt/qt_scheduling.h"
 #include "platform/wayland/wayland_pasteboard.h"
 #include "platform/x11/x11_pasteboard.h"
-#include "support/desktop_session.h"
+#include "support/desktop.h"
 
 namespace brimlet {
 namespace {
@@ -50,7 +50,7 @@ constexpr auto kIdleWindow = 10s;
 
 // The desktops, started once for the whole run.
 struct Desktops {
-    std::unique_ptr<testing::SwaySession> sway;
+    std::unique_ptr<testing::Desktop> sway;
     std::vector<std::string> swayEnvironment;
     std::unique_ptr<bench::XServer> xvfb;
     std::vector<std::string> xvfbEnvironment;
@@ -222,8 +222,9 @@ int main(int argc, char** argv) {
     const QCoreApplication app(argc, argv);
 
     brimlet::Desktops desktops;
-    desktops.sway = std::make_unique<brimlet::testing::SwaySession>(true);
-    if (!desktops.sway->running()) {
+    desktops.sway =
+        std::make_unique<brimlet::testing::Desktop>(brimlet::testing::Desktop::Kind::Sway);
+    if (!desktops.sway->startTray()) {
         std::fprintf(stderr, "bench_desktops: no sway session: %s\n",
                      desktops.sway->failure().toLocal8Bit().constData());
         return 1;
