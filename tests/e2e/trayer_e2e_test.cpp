@@ -1,0 +1,230 @@
+// Brimlet on X11 with an XEmbed tray (trayer), as a person uses it, and what
+// happens around it: no tray yet, starting it again, signals, a display that
+// goes away, clipboard owners that never answer or vanish.
+#include <signal.h>
+
+#include <QDir>
+#include <algorithm>
+#include <memory>
+
+#include "e2e/app.h"
+
+namespace brimlet::e2e {
+namespace {
+
+class Trayer : public DesktopTest {
+  protected:
+    Trayer() : DesktopTest(Desktop::Kind::Trayer) {}
+
+    // What a running Brimlet keeps in the runtime folder: its socket.
+    [[nodiscard]] QStringList sockets() const {
+        return QDir(desktop.runtimeDir())
+            .entryList({"brimlet*"}, QDir::AllEntries | QDir::Hidden | QDir::System);
+    }
+    // brimlet_clip_owner takes the clipboard in `mode` and says when it has it.
+    QProcess* takeClipboard(const QString& mode, const QString& text) {
+        QProcess* owner = desktop.start("owner", BRIMLET_CLIP_OWNER, {mode, text}, true);
+        pumpUntil([&] { return owner->canReadLine(); }, 5s);
+        return owner;
+    }
+    // Opens the panel from the docked icon once it lists `texts`; the icon.
+    std::optional<QRect> openFromIcon(Brimlet& app, const QStringList& texts) {
+        auto icon = app.waitForTrayIcon();
+        if (icon) {
+            desktop.click(icon->center());
+        }
+        return icon && app.waitForRows(texts) ? icon : std::nullopt;
+    }
+};
+
+TEST_F(Trayer, CopySearchPickWithKeysAndPointerClearAndQuit) {
+    ASSERT_TRUE(desktop.startTray()) << desktop.failure().toStdString();
+    desktop.copy("on the clipboard at start");
+    Brimlet app(desktop);
+    const auto icon = openFromIcon(app, {"on the clipboard at start"});
+    ASSERT_TRUE(icon) << app.describe() << app.standardError().constData();
+
+    // Copies faster than the half-second poll all land, newest first.
+    for (const char* text : {"Red plum", "cherry pie", "plum jam", "plum tart"}) {
+        desktop.copy(text);
+        pumpFor(200ms);
+    }
+    auto panel = app.waitForRows(
+        {"plum tart", "plum jam", "cherry pie", "Red plum", "on the clipboard at start"});
+    ASSERT_TRUE(panel) << app.describe();
+    EXPECT_TRUE(labels(panel).contains("5/50"));
+    EXPECT_EQ(panelWindow(*panel).size(), QSize(340, 420));
+    EXPECT_TRUE(besideIcon(panelWindow(*panel), *icon, *icon));
+    EXPECT_TRUE(desktop.screenshot(output("trayer-panel.png")));
+
+    // Keys go to the search at once; it ignores case.
+    desktop.type("PLUM");
+    ASSERT_TRUE(app.waitForRows({"plum tart", "plum jam", "Red plum"})) << app.describe();
+    desktop.key("Down Down Return");
+    EXPECT_TRUE(pumpUntil([&] { return desktop.paste() == "plum jam"; }, 5s));
+    panel = app.waitForRows({"plum jam", "plum tart", "Red plum"});
+    ASSERT_TRUE(panel) << app.describe();
+    desktop.click(rows(*panel)[2]->extents.center());
+    EXPECT_TRUE(pumpUntil([&] { return desktop.paste() == "Red plum"; }, 5s));
+    EXPECT_TRUE(app.waitForRows({"Red plum", "plum jam", "plum tart"})) << app.describe();
+    // Its own writes are not taken in a second time.
+    pumpFor(1200ms);
+    EXPECT_TRUE(labels(app.panel()).contains("5/50")) << app.describe();
+
+    // "Clear all" leaves the clipboard alone and does not take it back.
+    const auto buttons = panel->findAll("push button");
+    const auto clear = std::find_if(buttons.begin(), buttons.end(),
+                                    [](const A11yNode* b) { return b->name == "Clear all"; });
+    ASSERT_NE(clear, buttons.end()) << app.describe();
+    desktop.click((*clear)->extents.center());
+    EXPECT_TRUE(app.waitForPanel([](const A11yNode& p) { return labels(p).contains("0/50"); }));
+    pumpFor(1200ms);
+    EXPECT_TRUE(labels(app.panel()).contains("Nothing copied yet")) << app.describe();
+    EXPECT_EQ(desktop.paste(), "Red plum");
+
+    desktop.key("Escape");
+    EXPECT_TRUE(app.waitForPanelClosed());
+    pumpFor(400ms);  // a click right after closing counts as the closing click
+    desktop.click(icon->center());
+    ASSERT_TRUE(app.waitForPanel()) << "the icon does not open the panel again";
+    desktop.key("ctrl+q");
+    EXPECT_TRUE(app.waitForExit()) << app.standardError().constData();
+}
+
+TEST_F(Trayer, WithoutATrayASecondStartOpensThePanelUntilTheIconDocks) {
+    desktop.copy("copied before any tray");
+    Brimlet app(desktop);
+    ASSERT_TRUE(saysNoTray(app)) << app.standardError().constData();
+
+    // A second start hands over and ends; the panel opens in the top-right corner.
+    Brimlet second(desktop);
+    EXPECT_TRUE(second.waitForExit()) << second.standardError().constData();
+    EXPECT_FALSE(second.standardError().contains("brimlet:")) << second.standardError().constData();
+    auto panel = app.waitForRows({"copied before any tray"});
+    ASSERT_TRUE(panel) << app.describe();
+    EXPECT_EQ(panelWindow(*panel), QRect(940, 0, 340, 420));
+    desktop.copy("copied with no tray");
+    EXPECT_TRUE(app.waitForRows({"copied with no tray", "copied before any tray"}));
+    // One more start while it is open leaves it open.
+    EXPECT_TRUE(Brimlet(desktop).waitForExit());
+    pumpFor(500ms);
+    EXPECT_TRUE(app.panel()) << "a start while the panel was open closed it";
+    desktop.key("Escape");
+    ASSERT_TRUE(app.waitForPanelClosed());
+    pumpFor(400ms);  // a click right after closing counts as the closing click
+
+    // The icon docks once a tray starts, without a restart.
+    ASSERT_TRUE(desktop.startTray()) << desktop.failure().toStdString();
+    const auto icon = openFromIcon(app, {"copied with no tray", "copied before any tray"});
+    ASSERT_TRUE(icon) << "no icon docked or no panel from it:\n" << app.describe();
+    EXPECT_TRUE(besideIcon(panelWindow(app.panel().value_or(A11yNode{})), *icon, *icon));
+    EXPECT_EQ(app.standardError().count("no system tray"), 1) << app.standardError().constData();
+}
+
+TEST_F(Trayer, OneRunsAtATimeAndEveryEndingRemovesItsSocket) {
+    // No tray: with a docked XEmbed icon, Xlib sometimes adds a line of its
+    // own when the display goes away (a known fault).
+    std::vector<std::unique_ptr<Brimlet>> starts;
+    for (int i = 0; i < 4; ++i) {
+        starts.push_back(std::make_unique<Brimlet>(desktop));
+    }
+    const auto stillRunning = [&] {
+        return std::count_if(starts.begin(), starts.end(), [](const auto& start) {
+            return start->process().state() != QProcess::NotRunning;
+        });
+    };
+    ASSERT_TRUE(pumpUntil([&] { return stillRunning() == 1; }, 10s)) << stillRunning() << " run";
+    for (auto& start : starts) {
+        if (start->process().state() == QProcess::NotRunning) {
+            EXPECT_TRUE(start->waitForExit()) << start->standardError().constData();
+        } else {
+            // The others asked it to open. Killed, it leaves its socket behind.
+            EXPECT_TRUE(start->waitForPanel()) << start->describe();
+            start->process().kill();
+            start->process().waitForFinished(5000);
+        }
+    }
+    ASSERT_FALSE(sockets().isEmpty());
+
+    // The next start is not fooled by it, and answers later starts in turn.
+    Brimlet revived(desktop);
+    ASSERT_TRUE(saysNoTray(revived)) << revived.standardError().constData();
+    EXPECT_TRUE(Brimlet(desktop).waitForExit());
+    ASSERT_TRUE(revived.waitForPanel()) << revived.describe();
+    desktop.key("ctrl+q");
+    EXPECT_TRUE(revived.waitForExit()) << revived.standardError().constData();
+    EXPECT_TRUE(sockets().isEmpty()) << sockets().join(' ').toStdString();
+
+    // TERM, INT and HUP end it as Quit does.
+    for (const int signal : {SIGTERM, SIGINT, SIGHUP}) {
+        Brimlet app(desktop);
+        ASSERT_TRUE(pumpUntil([&] { return !sockets().isEmpty(); }, 10s)) << signal;
+        ::kill(static_cast<pid_t>(app.process().processId()), signal);
+        EXPECT_TRUE(app.waitForExit()) << signal << ": " << app.standardError().constData();
+        EXPECT_TRUE(sockets().isEmpty()) << signal << ": " << sockets().join(' ').toStdString();
+    }
+
+    // The display going away ends it with a failure, said in one line.
+    Brimlet app(desktop);
+    ASSERT_TRUE(saysNoTray(app) && pumpUntil([&] { return !sockets().isEmpty(); }, 10s));
+    const auto before = app.standardError().size();
+    desktop.endDisplay();
+    ASSERT_TRUE(pumpUntil([&] { return app.process().state() == QProcess::NotRunning; }, 10s));
+    EXPECT_EQ(app.process().exitStatus(), QProcess::NormalExit);
+    EXPECT_NE(app.process().exitCode(), 0);
+    EXPECT_TRUE(sockets().isEmpty()) << sockets().join(' ').toStdString();
+    const QByteArray said = app.standardError().mid(before);
+    EXPECT_TRUE(said.startsWith("brimlet: ") && said.count('\n') == 1) << said.constData();
+}
+
+TEST_F(Trayer, OwnersThatNeverAnswerOrVanishHoldNothingUp) {
+    ASSERT_TRUE(desktop.startTray()) << desktop.failure().toStdString();
+    desktop.copy("before the faults");
+    Brimlet app(desktop);
+    ASSERT_TRUE(openFromIcon(app, {"before the faults"}))
+        << app.describe() << app.standardError().constData();
+
+    // An owner that never answers: the panel still follows typing, and the
+    // next copy lands, however large.
+    takeClipboard("hung", "never served");
+    pumpFor(1200ms);  // a poll is waiting for it
+    desktop.type("zzz");
+    EXPECT_TRUE(app.waitForPanel([](const A11yNode& p) {
+        return labels(p).contains("No matches");
+    })) << app.describe();
+    desktop.key("BackSpace BackSpace BackSpace");
+    QByteArray huge;
+    for (int line = 0; huge.size() < (20 << 20); ++line) {
+        huge += "line " + QByteArray::number(line) + " of a very large copy\n";
+    }
+    desktop.copy(huge);
+    ASSERT_TRUE(app.waitForPanel([](const A11yNode& p) { return rows(p).size() == 2; }, 20s))
+        << app.describe();
+
+    // One that vanishes while Brimlet waits for its answer.
+    QProcess* vanishing = takeClipboard("hung", "never served either");
+    pumpFor(1200ms);
+    desktop.stop(vanishing);
+    desktop.copy("after the owner vanished");
+    EXPECT_TRUE(app.waitForPanel([](const A11yNode& p) {
+        return rowTexts(p).value(0) == "after the owner vanished";
+    })) << app.describe();
+
+    // A password manager's copy is served to others but never kept.
+    takeClipboard("secret", "hunter2");
+    EXPECT_EQ(desktop.paste(), "hunter2");
+    pumpFor(1200ms);
+    const auto panel = app.panel();
+    ASSERT_TRUE(panel) << app.describe();
+    ASSERT_EQ(rows(*panel).size(), 3U) << app.describe();
+    EXPECT_TRUE(rows(*panel)[1]->name.startsWith("line 0 of a very large copy\nline 1"));
+
+    // The large text goes back whole.
+    desktop.click(rows(*panel)[1]->extents.center());
+    QByteArray pasted;
+    pumpUntil([&] { return (pasted = desktop.paste()) == huge; }, 20s);
+    EXPECT_TRUE(pasted == huge) << "pasted " << pasted.size() << " of " << huge.size() << " bytes";
+}
+
+}  // namespace
+}  // namespace brimlet::e2e
