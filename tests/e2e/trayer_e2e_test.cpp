@@ -210,8 +210,9 @@ TEST_F(Trayer, OwnersThatNeverAnswerOrVanishHoldNothingUp) {
         return rowTexts(p).value(0) == "after the owner vanished";
     })) << app.describe();
 
-    // A password manager's copy is served to others but never kept.
-    takeClipboard("secret", "hunter2");
+    // A password manager's copy, from an owner that lists no targets, is
+    // served to others but never kept.
+    takeClipboard("untargeted", "hunter2");
     EXPECT_EQ(desktop.paste(), "hunter2");
     pumpFor(1200ms);
     const auto panel = app.panel();
