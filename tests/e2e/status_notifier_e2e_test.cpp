@@ -1,6 +1,6 @@
-// Brimlet with StatusNotifier trays, which start after it: xfce4-panel on
-// X11, its bar at the top or the bottom, and waybar under sway, where texts
-// come from and go back to Wayland programs. The host tells the item nothing
+// Brimlet with StatusNotifier trays: xfce4-panel on X11, starting after it,
+// its bar at the top or the bottom; and waybar under sway, where texts come
+// from and go back to Wayland programs. The host tells the item nothing
 // about where its icon is: on xfce4-panel the test finds the icon by its
 // colours and clicks it; headless sway has no pointer, so there the test
 // calls Activate as waybar does on a click.
@@ -92,11 +92,12 @@ class Sway : public DesktopTest {
 };
 
 TEST_F(Sway, WaylandCopiesArePickedFromThePanelAndPastedInWayland) {
-    Brimlet app(desktop);
-    ASSERT_TRUE(saysNoTray(app)) << app.standardError().constData();
+    // Here the bar is there first.
     ASSERT_TRUE(desktop.startTray()) << desktop.failure().toStdString();
+    Brimlet app(desktop);
     const auto item = TrayItem::waitFor(desktop, app.process().processId());
-    ASSERT_TRUE(item) << "no item registered with the later watcher";
+    ASSERT_TRUE(item) << "no item registered: " << app.standardError().constData();
+    pumpFor(700ms);  // polling starts a moment after the item is up
 
     for (const char* text : {"copied in a Wayland program", "copied there again", "other"}) {
         desktop.copy(text);
