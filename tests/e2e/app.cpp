@@ -314,6 +314,10 @@ bool TrayItem::activate(QPoint at) const {
     return bus.call(call, QDBus::Block, 5000).type() == QDBusMessage::ReplyMessage;
 }
 
+QString TrayItem::text(const QString& name) const {
+    return property(bus, service, path, kItem, name).toString();
+}
+
 QStringList TrayItem::menu() const {
     QStringList labels;
     for (const auto& [id, label] : menuEntries(*this)) {

@@ -81,6 +81,8 @@ struct TrayItem {
 
     // What a host does on a click; `at` is whatever the host passes.
     bool activate(QPoint at) const;
+    // One of the item's properties, e.g. "Title".
+    [[nodiscard]] QString text(const QString& name) const;
     // The menu's top-level entries as a host shows them: visible ones, no
     // separators, no mnemonic marks.
     [[nodiscard]] QStringList menu() const;

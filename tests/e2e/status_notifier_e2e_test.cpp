@@ -5,8 +5,16 @@
 // colours and clicks it; headless sway has no pointer, so there the test
 // calls Activate as waybar does on a click.
 #include <QImage>
+#include <ostream>
 
 #include "e2e/app.h"
+
+namespace brimlet::testing {
+// For test names.
+void PrintTo(Desktop::Edge edge, std::ostream* out) {
+    *out << (edge == Desktop::Edge::Top ? "top" : "bottom");
+}
+}  // namespace brimlet::testing
 
 namespace brimlet::e2e {
 namespace {
@@ -97,6 +105,8 @@ TEST_F(Sway, WaylandCopiesArePickedFromThePanelAndPastedInWayland) {
     Brimlet app(desktop);
     const auto item = TrayItem::waitFor(desktop, app.process().processId());
     ASSERT_TRUE(item) << "no item registered: " << app.standardError().constData();
+    EXPECT_EQ(item->text("Id"), "Brimlet");
+    EXPECT_EQ(item->text("Title"), "Brimlet");
     pumpFor(700ms);  // polling starts a moment after the item is up
 
     for (const char* text : {"copied in a Wayland program", "copied there again", "other"}) {
@@ -112,10 +122,10 @@ TEST_F(Sway, WaylandCopiesArePickedFromThePanelAndPastedInWayland) {
         << "the panel at " << window.x() << "," << window.y();
     EXPECT_TRUE(desktop.screenshot(output("sway-panel.png")));
 
-    // Keys reach the panel through XWayland.
+    // Keys reach the panel through XWayland; the keypad's Enter picks too.
     desktop.type("COPIED");
     ASSERT_TRUE(app.waitForRows({"copied there again", "copied in a Wayland program"}));
-    desktop.key("Down Down Return");
+    desktop.key("Down Down KP_Enter");
     EXPECT_TRUE(pumpUntil([&] { return desktop.paste() == "copied in a Wayland program"; }, 5s))
         << "wl-paste gives: " << desktop.paste().constData();
     EXPECT_TRUE(app.waitForRows({"copied in a Wayland program", "copied there again"}));
