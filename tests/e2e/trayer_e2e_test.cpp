@@ -1,6 +1,6 @@
 // Brimlet on X11 with an XEmbed tray (trayer), as a person uses it, and what
 // happens around it: no tray yet, starting it again, signals, a display that
-// goes away, clipboard owners that never answer or vanish.
+// goes away.
 #include <signal.h>
 
 #include <QDir>
@@ -20,12 +20,6 @@ class Trayer : public DesktopTest {
     [[nodiscard]] QStringList sockets() const {
         return QDir(desktop.runtimeDir())
             .entryList({"brimlet*"}, QDir::AllEntries | QDir::Hidden | QDir::System);
-    }
-    // brimlet_clip_owner takes the clipboard in `mode` and says when it has it.
-    QProcess* takeClipboard(const QString& mode, const QString& text) {
-        QProcess* owner = desktop.start("owner", BRIMLET_CLIP_OWNER, {mode, text}, true);
-        pumpUntil([&] { return owner->canReadLine(); }, 5s);
-        return owner;
     }
     // Opens the panel from the docked icon once it lists `texts`; the icon.
     std::optional<QRect> openFromIcon(Brimlet& app, const QStringList& texts) {
@@ -175,57 +169,6 @@ TEST_F(Trayer, OneRunsAtATimeAndEveryEndingRemovesItsSocket) {
     EXPECT_TRUE(sockets().isEmpty()) << sockets().join(' ').toStdString();
     const QByteArray said = app.standardError().mid(before);
     EXPECT_TRUE(said.startsWith("brimlet: ") && said.count('\n') == 1) << said.constData();
-}
-
-TEST_F(Trayer, OwnersThatNeverAnswerOrVanishHoldNothingUp) {
-    ASSERT_TRUE(desktop.startTray()) << desktop.failure().toStdString();
-    desktop.copy("before the faults");
-    Brimlet app(desktop);
-    ASSERT_TRUE(openFromIcon(app, {"before the faults"}))
-        << app.describe() << app.standardError().constData();
-
-    // An owner that never answers: the panel still follows typing, and the
-    // next copy lands, however large.
-    takeClipboard("hung", "never served");
-    pumpFor(1200ms);  // a poll is waiting for it
-    desktop.type("zzz");
-    EXPECT_TRUE(app.waitForPanel([](const A11yNode& p) {
-        return labels(p).contains("No matches");
-    })) << app.describe();
-    desktop.key("BackSpace BackSpace BackSpace");
-    QByteArray huge;
-    for (int line = 0; huge.size() < (20 << 20); ++line) {
-        huge += "line " + QByteArray::number(line) + " of a very large copy\n";
-    }
-    desktop.copy(huge);
-    // A later copy would supersede it while it is read, slowly in a sanitizer build.
-    ASSERT_TRUE(app.waitForPanel([](const A11yNode& p) { return rows(p).size() == 2; }, 60s))
-        << app.describe();
-
-    // One that vanishes while Brimlet waits for its answer.
-    QProcess* vanishing = takeClipboard("hung", "never served either");
-    pumpFor(1200ms);
-    desktop.stop(vanishing);
-    desktop.copy("after the owner vanished");
-    EXPECT_TRUE(app.waitForPanel([](const A11yNode& p) {
-        return rowTexts(p).value(0) == "after the owner vanished";
-    })) << app.describe();
-
-    // A password manager's copy, from an owner that lists no targets, is
-    // served to others but never kept.
-    takeClipboard("untargeted", "hunter2");
-    EXPECT_EQ(desktop.paste(), "hunter2");
-    pumpFor(1200ms);
-    const auto panel = app.panel();
-    ASSERT_TRUE(panel) << app.describe();
-    ASSERT_EQ(rows(*panel).size(), 3U) << app.describe();
-    EXPECT_TRUE(rows(*panel)[1]->name.startsWith("line 0 of a very large copy\nline 1"));
-
-    // The large text goes back whole.
-    desktop.click(rows(*panel)[1]->extents.center());
-    QByteArray pasted;
-    pumpUntil([&] { return (pasted = desktop.paste()) == huge; }, 60s);
-    EXPECT_TRUE(pasted == huge) << "pasted " << pasted.size() << " of " << huge.size() << " bytes";
 }
 
 }  // namespace

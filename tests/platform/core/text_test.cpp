@@ -25,16 +25,6 @@ std::string repeat(std::string_view piece, std::size_t times) {
     return out;
 }
 
-// A letter under marks of three classes that canonical ordering must sort.
-std::string markStack(std::string_view letter, std::size_t triples) {
-    return std::string(letter) + repeat("\u0301\u0316\u0357", triples);
-}
-
-const icu::Normalizer2& nfdInstance() {
-    UErrorCode status = U_ZERO_ERROR;
-    return *icu::Normalizer2::getNFDInstance(status);
-}
-
 // Non-starters in a row at the start and end of `s`, and the longest run.
 struct Runs {
     int leading = 0;
@@ -61,29 +51,6 @@ Runs runsOf(const icu::UnicodeString& s) {
     }
     runs.trailing = run;
     return runs;
-}
-
-// The longest run of non-starters that normalising `utf8` has to sort.
-// Decomposes one character at a time, so that a long run fails the test
-// rather than stalling it.
-int longestRunToSort(std::string_view utf8) {
-    const icu::UnicodeString text = icu::UnicodeString::fromUTF8(
-        icu::StringPiece(utf8.data(), static_cast<int32_t>(utf8.size())));
-    int longest = 0;
-    int run = 0;
-    for (int32_t i = 0; i < text.length(); i = text.moveIndex32(i, 1)) {
-        UErrorCode status = U_ZERO_ERROR;
-        const Runs runs =
-            runsOf(nfdInstance().normalize(icu::UnicodeString(text.char32At(i)), status));
-        if (runs.all) {
-            run += runs.leading;
-        } else {
-            longest = std::max({longest, run + runs.leading, runs.longest});
-            run = runs.trailing;
-        }
-        longest = std::max(longest, run);
-    }
-    return longest;
 }
 
 TEST(TextEquality, FollowsCanonicalEquivalence) {
@@ -137,21 +104,6 @@ TEST(TextEquality, RunsOfMoreThanThirtyMarksAreCutForComparison) {
     EXPECT_EQ(stack.bytes(), "q" + repeat("\u0301", 40));
     EXPECT_EQ(stack.equalityKey(), "q" + repeat("\u0301", 30) + "\u034f" + repeat("\u0301", 10));
     EXPECT_EQ(stack, Text(std::string(stack.bytes())));
-}
-
-// The crafted texts that once froze the history: a letter under tens of
-// thousands of marks. Their keys leave ICU nothing longer than 30 marks to
-// sort, which keeps the work linear.
-TEST(TextKeys, MarkStacksLeaveShortRunsToSort) {
-    for (const std::size_t triples : {30000U, 300000U}) {
-        const Text crafted(markStack("a", triples));
-        EXPECT_EQ(crafted, Text(markStack("a", triples)));
-        EXPECT_FALSE(crafted == Text(markStack("a", triples - 1)));
-        EXPECT_LE(longestRunToSort(crafted.equalityKey()), 30);
-        EXPECT_LE(longestRunToSort(crafted.searchKey(CaseRules::Standard)), 30);
-        EXPECT_LE(longestRunToSort(crafted.searchKey(CaseRules::Turkic)), 30);
-        EXPECT_LE(longestRunToSort(searchKeyOf(markStack("I", triples), CaseRules::Turkic)), 30);
-    }
 }
 
 TEST(TextKeys, AreSharedWithTheBytesOrTheCopiesAndMadeOnce) {

@@ -1,6 +1,5 @@
 #include "platform/instance/single_instance.h"
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <pwd.h>
 #include <sys/socket.h>
@@ -228,36 +227,6 @@ class Squatter : public ::testing::Test {
     const uid_t uid_ = ::getuid();
     static inline bool created_ = false;
 };
-
-TEST_F(Squatter, LinksNeverLeadAStartToAnotherSocket) {
-    // The user's own socket elsewhere, which must hear nothing.
-    const QTemporaryDir elsewhere;
-    QLocalServer victim;
-    ASSERT_TRUE(victim.listen(elsewhere.filePath(QString("brimlet-%1-x11-7").arg(::getuid()))));
-    int connections = 0;
-    QObject::connect(&victim, &QLocalServer::newConnection, [&] { ++connections; });
-    ASSERT_TRUE(asSquatter([&] {
-        return ::symlink(QFile::encodeName(victim.fullServerName()).constData(),
-                         at("brimlet-%1-x11-7").constData()) == 0 &&
-               ::symlink(QFile::encodeName(elsewhere.path()).constData(),
-                         at("brimlet-%1").constData()) == 0;
-    }));
-    SingleInstance start(startName());
-    EXPECT_EQ(start.claim(), SingleInstance::Role::Alone);
-    EXPECT_FALSE(start.problem().isEmpty());
-    QTest::qWait(100);
-    EXPECT_EQ(connections, 0) << "the start talked to a socket it was led to";
-}
-
-TEST_F(Squatter, WhatOthersLeaveWhereTheSocketWasGetsNobodyToRunTwice) {
-    ASSERT_TRUE(asSquatter([&] {
-        const int fd = ::open(at("brimlet-%1-x11-7").constData(), O_CREAT | O_WRONLY, 0644);
-        return fd >= 0 && ::close(fd) == 0;
-    }));
-    SingleInstance first(startName());
-    ASSERT_EQ(first.claim(), SingleInstance::Role::Primary);
-    EXPECT_EQ(claimFromAnotherStart(startName()), SingleInstance::Role::HandedOff);
-}
 
 TEST_F(Squatter, ADirectoryTakenByAnotherUserIsRefusedAndSaidSo) {
     ASSERT_TRUE(asSquatter([&] { return ::mkdir(at("brimlet-%1").constData(), 0777) == 0; }));

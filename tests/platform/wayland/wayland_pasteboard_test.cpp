@@ -1,6 +1,5 @@
 // The Wayland clipboard adapter against a real compositor (headless sway),
-// with wl-clipboard, xclip under XWayland and a scripted owner (wl_owner)
-// on the other side.
+// with wl-clipboard and a scripted owner (wl_owner) on the other side.
 #include "platform/wayland/wayland_pasteboard.h"
 
 #include <gtest/gtest.h>
@@ -12,8 +11,6 @@
 #include <list>
 #include <string>
 
-#include "history/clip_store.h"
-#include "platform/qt/qt_scheduling.h"
 #include "support/event_loop.h"
 
 namespace brimlet::platform {
@@ -50,7 +47,8 @@ class WaylandPasteboardTest : public ::testing::Test {
     void open(TransferLimits limits = {}) {
         board = openWaylandPasteboard(nullptr, limits);
         ASSERT_NE(board, nullptr) << "the compositor offers no data-control protocol";
-        // Whatever an earlier test left behind is read first.
+        // Whatever an earlier test left behind is read first; each look at
+        // the counter takes one waiting change.
         pumpFor(200ms);
         while (board->changeCount() != board->changeCount()) {
         }
@@ -76,29 +74,11 @@ class WaylandPasteboardTest : public ::testing::Test {
     std::list<QProcess> programs;
 };
 
-TEST_F(WaylandPasteboardTest, CapturesWaylandCopiesWithoutFocusAndInOrder) {
+TEST_F(WaylandPasteboardTest, CapturesWaylandCopiesWithoutFocus) {
     const std::int64_t before = board->changeCount();
     wlCopy("hello from wayland");
     ASSERT_TRUE(changed(before, 1s)) << "a wl-copy was not seen within a second";
     EXPECT_EQ(board->string().value_or(Text()).bytes(), "hello from wayland");
-
-    // Quick copies each reach a store polling at its usual pace, in order.
-    // Polling never stops, so its timer and queue live as long as the process.
-    static QtTimerScheduler timers;
-    static QtMainExecutor executor;
-    const auto store =
-        ClipStore::make({.generalPasteboard = [this]() -> Pasteboard& { return *board; },
-                         .timers = &timers,
-                         .mainExecutor = &executor});
-    store->start();
-    for (int i = 0; i < 10; ++i) {
-        wlCopy(QByteArray("quick ") + QByteArray::number(i));
-        pumpFor(100ms);
-    }
-    ASSERT_TRUE(pumpUntil([&] { return store->items().size() >= 11; }, 10s));
-    for (std::size_t i = 0; i < 10; ++i) {
-        EXPECT_EQ(store->items()[9 - i].text.bytes(), "quick " + std::to_string(i));
-    }
 }
 
 TEST_F(WaylandPasteboardTest, CopyBackIsServedByteForByteAndNotCountedAgain) {
@@ -113,39 +93,6 @@ TEST_F(WaylandPasteboardTest, CopyBackIsServedByteForByteAndNotCountedAgain) {
         EXPECT_TRUE(pasted == bytes(text)) << "wl-paste got something else for " << text.size();
         pumpFor(100ms);
         EXPECT_EQ(board->changeCount(), written) << "our own selection came back as a change";
-    }
-
-    // X programs under XWayland get it too. sway lets them read the
-    // clipboard only while an X window has the focus, as the one that pastes
-    // has on a desktop.
-    if (const char* xwayland = std::getenv("BRIMLET_TEST_XWAYLAND_DISPLAY")) {
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert("DISPLAY", xwayland);
-        const auto inX = [&](QProcess& process, const QString& program, const QStringList& args) {
-            process.setProcessEnvironment(environment);
-            process.start(program, args);
-        };
-        const auto outputInX = [&](const QString& program, const QStringList& args) {
-            QProcess process;
-            inX(process, program, args);
-            pumpUntil([&] { return process.state() == QProcess::NotRunning; }, 10s);
-            return process.readAllStandardOutput();
-        };
-        inX(programs.emplace_back(), "xmessage", {"-geometry", "200x50+0+0", "pasting here"});
-        EXPECT_TRUE(pumpUntil(
-            [&] { return !outputInX("xdotool", {"getactivewindow"}).trimmed().isEmpty(); }, 5s))
-            << "no X window took the focus";
-        const QByteArray expected("to an X program \xC3\xA9");
-        board->setString(Text(expected.toStdString()));
-        // XWayland takes the selection over a moment after the compositor has it.
-        QByteArray pasted;
-        pumpUntil(
-            [&] {
-                pasted = outputInX("xclip", {"-selection", "clipboard", "-o"});
-                return pasted == expected;
-            },
-            5s);
-        EXPECT_EQ(pasted, expected);
     }
 
     // Cleared, the clipboard offers no text at all.

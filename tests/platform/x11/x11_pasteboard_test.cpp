@@ -224,6 +224,11 @@ TEST_F(X11PasteboardTest, WritesEitherWayKeepTheirBytesAndAreCountedOnce) {
     // ISO 8859-1 is offered when the text fits it.
     board->setString(Text("caf\xc3\xa9"));
     EXPECT_EQ(paste({"-t", "STRING"}), QByteArray("caf\xe9"));
+    // A large text goes out in pieces, whole.
+    const std::string large = std::string(20U << 20, 'x') + "end";
+    board->setString(Text(large));
+    EXPECT_TRUE(testing::runPumping("xclip", {"-o", "-selection", "clipboard"}, {}, 30s) ==
+                bytes(large));
 
     // Another program's copy replaces ours, is taken byte for byte and
     // counted once.
