@@ -119,8 +119,5 @@ struct NonStarters {
 // folding before decomposing gives another result.
 [[nodiscard]] bool needsDecompositionBeforeFolding(char32_t c);
 
-// Keys made so far by this process, for tests that count work.
-[[nodiscard]] std::uint64_t keysMade();
-
 }  // namespace text_detail
 }  // namespace brimlet::platform

@@ -8,7 +8,6 @@
 
 #include <algorithm>
 #include <array>
-#include <atomic>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -28,8 +27,6 @@ constexpr char kMalformed = '\xff';
 // Valid text goes to ICU in pieces of about this size, cut where nothing
 // reaches across, so its buffers stay small however long the text is.
 constexpr std::size_t kPiece = std::size_t{1} << 16;
-
-std::atomic<std::uint64_t> gKeysMade{0};
 
 }  // namespace
 
@@ -217,7 +214,6 @@ KeyForm foldedUnder(CaseRules rules) {
 }
 
 std::string makeKey(std::string_view safe, KeyForm form) {
-    gKeysMade.fetch_add(1, std::memory_order_relaxed);
     std::string key;
     key.reserve(safe.size());
     KeyMaker(form).append(safe, key);
@@ -270,10 +266,6 @@ NonStarters nonStarters(char32_t c) {
 
 bool needsDecompositionBeforeFolding(char32_t c) {
     return c == 0x0345 || (c >= 0x1F80 && c <= 0x1FFF);
-}
-
-std::uint64_t keysMade() {
-    return gKeysMade.load(std::memory_order_relaxed);
 }
 
 }  // namespace text_detail
