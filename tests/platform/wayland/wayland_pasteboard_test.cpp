@@ -8,25 +8,21 @@
 #include <QProcess>
 #include <chrono>
 #include <cstdlib>
-#include <list>
 #include <string>
 
-#include "support/event_loop.h"
+#include "support/adapter_test.h"
 
 namespace brimlet::platform {
 namespace {
 
 using namespace std::chrono_literals;
 using namespace std::string_literals;
+using testing::bytes;
 using testing::pumpFor;
 using testing::pumpUntil;
 using testing::runPumping;
 
-QByteArray bytes(std::string_view text) {
-    return {text.data(), static_cast<qsizetype>(text.size())};
-}
-
-class WaylandPasteboardTest : public ::testing::Test {
+class WaylandPasteboardTest : public testing::AdapterTest {
   protected:
     void SetUp() override {
         if (std::getenv("WAYLAND_DISPLAY") == nullptr) {
@@ -36,14 +32,6 @@ class WaylandPasteboardTest : public ::testing::Test {
         }
         open();
     }
-    void TearDown() override {
-        for (QProcess& process : programs) {
-            process.kill();
-            process.waitForFinished(5000);
-        }
-        board.reset();
-    }
-
     void open(TransferLimits limits = {}) {
         board = openWaylandPasteboard(nullptr, limits);
         ASSERT_NE(board, nullptr) << "the compositor offers no data-control protocol";
@@ -57,28 +45,14 @@ class WaylandPasteboardTest : public ::testing::Test {
     // A Wayland program copies `text` and keeps serving it; one pastes.
     static void wlCopy(const QByteArray& text) { runPumping("wl-copy", {}, text); }
     static QByteArray wlPaste() { return runPumping("wl-paste", {"--no-newline"}, {}, 20s); }
-    // Our scripted owner takes the clipboard; returns once it has.
     QProcess& owner(const QStringList& arguments) {
-        QProcess& process = programs.emplace_back();
-        process.start(BRIMLET_WL_OWNER, arguments);
-        EXPECT_TRUE(pumpUntil([&] { return process.canReadLine(); }, 5s))
-            << "wl_owner did not take the clipboard: " << process.readAllStandardError().data();
-        return process;
+        return AdapterTest::owner(BRIMLET_WL_OWNER, arguments);
     }
-    // Waits until the counter moves, as a poll would see it.
-    bool changed(std::int64_t since, std::chrono::milliseconds timeout = 2s) {
-        return pumpUntil([&] { return board->changeCount() != since; }, timeout);
-    }
-
-    std::unique_ptr<WorkerPasteboard> board;
-    std::list<QProcess> programs;
 };
 
 TEST_F(WaylandPasteboardTest, CapturesWaylandCopiesWithoutFocus) {
-    const std::int64_t before = board->changeCount();
     wlCopy("hello from wayland");
-    ASSERT_TRUE(changed(before, 1s)) << "a wl-copy was not seen within a second";
-    EXPECT_EQ(board->string().value_or(Text()).bytes(), "hello from wayland");
+    EXPECT_TRUE(waitForText("hello from wayland", 1s)) << "a wl-copy was not seen within a second";
 }
 
 TEST_F(WaylandPasteboardTest, CopyBackIsServedByteForByteAndNotCountedAgain) {
@@ -105,7 +79,7 @@ TEST_F(WaylandPasteboardTest, ATextOutlivesTheProgramThatCopiedItButAPasswordDoe
     // wl-copy --paste-once serves one reader (us) and ends.
     std::int64_t count = board->changeCount();
     runPumping("wl-copy", {"--paste-once"}, "outlives its program");
-    ASSERT_TRUE(changed(count));
+    ASSERT_TRUE(waitForChange(count));
     pumpFor(300ms);
     count = board->changeCount();
     QByteArray pasted;
@@ -129,28 +103,21 @@ TEST_F(WaylandPasteboardTest, SilentOwnersAndPasswordsYieldChangesWithoutText) {
     // passes; the copy after it is read as usual.
     std::int64_t count = board->changeCount();
     owner({"silent"});
-    ASSERT_TRUE(changed(count, 3s));
+    ASSERT_TRUE(waitForChange(count, 3s));
     EXPECT_FALSE(board->string());
-    count = board->changeCount();
     wlCopy("after the silent one");
-    ASSERT_TRUE(changed(count));
-    EXPECT_EQ(board->string().value_or(Text()).bytes(), "after the silent one");
+    EXPECT_TRUE(waitForText("after the silent one"));
 
     // A silent owner replaced at once does not hold the next copy up.
     owner({"silent"});
     wlCopy("right behind it");
-    ASSERT_TRUE(pumpUntil(
-        [&] {
-            (void)board->changeCount();
-            return board->string().value_or(Text()).bytes() == "right behind it";
-        },
-        1s));
+    EXPECT_TRUE(waitForText("right behind it", 1s));
 
     // Whatever the hint's value, the text is a secret.
     for (const char* value : {"secret", "secret\n", "1"}) {
         count = board->changeCount();
         owner({"hint", "hunter2", value});
-        ASSERT_TRUE(changed(count)) << value;
+        ASSERT_TRUE(waitForChange(count)) << value;
         EXPECT_FALSE(board->string()) << "a password was read with the hint " << value;
     }
 }

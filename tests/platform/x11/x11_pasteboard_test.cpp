@@ -8,28 +8,24 @@
 #include <QProcess>
 #include <chrono>
 #include <functional>
-#include <list>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include "support/event_loop.h"
+#include "support/adapter_test.h"
 
 namespace brimlet::platform {
 namespace {
 
 using namespace std::chrono_literals;
 using namespace std::string_literals;
+using testing::bytes;
 using testing::pumpFor;
 using testing::pumpUntil;
 
 bool gHasDisplay = false;
 
-QByteArray bytes(std::string_view text) {
-    return {text.data(), static_cast<qsizetype>(text.size())};
-}
-
-class X11PasteboardTest : public ::testing::Test {
+class X11PasteboardTest : public testing::AdapterTest {
   protected:
     void SetUp() override {
         if (!gHasDisplay) {
@@ -38,62 +34,24 @@ class X11PasteboardTest : public ::testing::Test {
         }
         open();
     }
-    void TearDown() override {
-        for (QProcess& process : programs) {
-            process.kill();
-            process.waitForFinished(5000);
-        }
-        board.reset();
-    }
-
     void open(x11::SelectionLimits limits = {}) {
         board = openX11Pasteboard(nullptr, limits);
         ASSERT_NE(board, nullptr) << "cannot reach the display or it lacks XFixes";
         // Whatever an earlier test left behind is read first.
         pumpFor(150ms);
     }
-
-    QProcess& start(const QString& program, const QStringList& arguments,
-                    const QByteArray& input = {}) {
-        QProcess& process = programs.emplace_back();
-        process.start(program, arguments);
-        process.waitForStarted(5000);
-        process.write(input);
-        process.closeWriteChannel();
-        return process;
-    }
     // Another program copies `text` and keeps serving it.
     QProcess& xclipCopy(const QByteArray& text) {
         return start("xclip", {"-selection", "clipboard", "-quiet"}, text);
     }
-    // Our scripted owner takes the clipboard; returns once it owns it (a
-    // storm: once it is over).
+    // brimlet_clip_owner takes the clipboard (a storm: once it is over).
     QProcess& owner(const QString& mode, const QString& argument, const QStringList& extra = {}) {
-        QProcess& process = start(BRIMLET_CLIP_OWNER, QStringList{mode, argument} + extra);
-        EXPECT_TRUE(pumpUntil([&] { return process.canReadLine(); }, 5s))
-            << "brimlet_clip_owner did not take the clipboard: "
-            << process.readAllStandardError().toStdString();
-        return process;
+        return AdapterTest::owner(BRIMLET_CLIP_OWNER, QStringList{mode, argument} + extra);
     }
     // What another program pastes; empty when it got nothing.
     static QByteArray paste(const QStringList& extra = {}) {
         return testing::runPumping("xclip", QStringList{"-o", "-selection", "clipboard"} + extra);
     }
-    // Reads the way a poll does: the counter first, then the text.
-    [[nodiscard]] bool holds(std::string_view text) const {
-        (void)board->changeCount();
-        const std::optional<Text> current = board->string();
-        return current && current->bytes() == text;
-    }
-    bool waitForText(std::string_view text, std::chrono::milliseconds timeout = 5s) {
-        return pumpUntil([&] { return holds(text); }, timeout);
-    }
-    bool waitForChange(std::int64_t from, std::chrono::milliseconds timeout = 5s) {
-        return pumpUntil([&] { return board->changeCount() != from; }, timeout);
-    }
-
-    std::list<QProcess> programs;
-    std::unique_ptr<WorkerPasteboard> board;
 };
 
 TEST_F(X11PasteboardTest, LargeTextsComeWholeUnlessTooLarge) {
