@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "platform/core/text.h"
+#include "support/repeat.h"
 
 namespace brimlet {
 namespace {
@@ -31,13 +32,7 @@ Texts shown(const std::vector<ClipItem>& items, std::string_view query) {
     return out;
 }
 
-std::string repeat(std::string_view piece, std::size_t times) {
-    std::string out;
-    for (std::size_t i = 0; i < times; ++i) {
-        out += piece;
-    }
-    return out;
-}
+using testing::repeat;
 
 bool matches(std::string_view text, std::string_view query) {
     return !filterItems(history({std::string(text)}), query).empty();

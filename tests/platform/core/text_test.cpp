@@ -12,18 +12,14 @@
 #include <string>
 #include <vector>
 
+#include "support/repeat.h"
+
 namespace brimlet::platform {
 namespace {
 
 using namespace std::string_literals;
 
-std::string repeat(std::string_view piece, std::size_t times) {
-    std::string out;
-    for (std::size_t i = 0; i < times; ++i) {
-        out += piece;
-    }
-    return out;
-}
+using testing::repeat;
 
 // Non-starters in a row at the start and end of `s`, and the longest run.
 struct Runs {
@@ -224,11 +220,12 @@ TEST(TextDecoding, FollowsWellFormedUtf8AndWhiteSpaceForEveryCodePoint) {
             const std::string bytes = utf8Pattern(value, length);
             const bool valid = scalar && length == shortest;
             ASSERT_TRUE(agrees(bytes, valid ? static_cast<std::int32_t>(value) : -1))
-                << testing::PrintToString(bytes);
+                << ::testing::PrintToString(bytes);
             // Each truncation of a valid sequence once.
             for (std::size_t cut = 1; valid && cut < length; ++cut) {
                 if ((value & ((1U << (6 * (length - cut))) - 1)) == 0) {
-                    ASSERT_TRUE(agrees(bytes.substr(0, cut), -1)) << testing::PrintToString(bytes);
+                    ASSERT_TRUE(agrees(bytes.substr(0, cut), -1))
+                        << ::testing::PrintToString(bytes);
                 }
             }
         }

@@ -5,6 +5,8 @@
 #include <QFontMetrics>
 #include <string>
 
+#include "support/repeat.h"
+
 namespace brimlet::platform::ui {
 namespace {
 
@@ -17,13 +19,7 @@ Lines linesOf(const std::string& bytes) {
     return VerbatimText(Text(bytes), 2).lines(kWidth);
 }
 
-std::string repeat(const char* piece, int times) {
-    std::string out;
-    for (int i = 0; i < times; ++i) {
-        out += piece;
-    }
-    return out;
-}
+using testing::repeat;
 
 TEST(VerbatimText, ShowsMarkupLiterallyBrokenBytesAsReplacementAndNulAsNothing) {
     const std::string markup = "<b>bold</b> &amp; *a* _b_ `c` %d %@ \\n";
