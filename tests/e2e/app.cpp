@@ -5,9 +5,9 @@
 #include <QDBusInterface>
 #include <QDBusReply>
 #include <QDBusVariant>
+#include <QDebug>
 #include <QRegularExpression>
 #include <algorithm>
-#include <array>
 #include <climits>
 #include <cmath>
 #include <utility>
@@ -21,40 +21,21 @@ const QString kItem = QStringLiteral("org.kde.StatusNotifierItem");
 const QString kMenu = QStringLiteral("com.canonical.dbusmenu");
 
 // AT-SPI's references to accessibles, (service, object path), in an a(so) reply.
-std::vector<std::pair<QString, QString>> refsIn(const QDBusMessage& reply) {
-    std::vector<std::pair<QString, QString>> refs;
-    const auto list = reply.arguments().value(0).value<QDBusArgument>();
-    list.beginArray();
-    while (!list.atEnd()) {
-        QString service;
-        QDBusObjectPath path;
-        list.beginStructure();
-        list >> service >> path;
-        list.endStructure();
-        refs.emplace_back(service, path.path());
-    }
-    list.endArray();
-    return refs;
+QList<std::pair<QString, QDBusObjectPath>> refsIn(const QDBusMessage& reply) {
+    return qdbus_cast<QList<std::pair<QString, QDBusObjectPath>>>(reply.arguments().value(0));
 }
 
 A11yNode readNode(const QDBusConnection& bus, const QString& service, const QString& path) {
-    A11yNode node;
     QDBusInterface accessible(service, path, kAccessible, bus);
-    node.name = accessible.property("Name").toString();
-    node.role = QDBusReply<QString>(accessible.call("GetRoleName")).value();
-    QList<uint> states;
-    accessible.call("GetState").arguments().value(0).value<QDBusArgument>() >> states;
-    node.showing = (states.value(0) & (1U << 25)) != 0;  // ATSPI_STATE_SHOWING
+    const auto states = qdbus_cast<QList<uint>>(accessible.call("GetState").arguments().value(0));
     const QDBusMessage extents = QDBusInterface(service, path, "org.a11y.atspi.Component", bus)
                                      .call("GetExtents", uint(0));  // on the screen
-    std::array<int, 4> xywh{};
-    const auto rect = extents.arguments().value(0).value<QDBusArgument>();
-    rect.beginStructure();
-    rect >> xywh[0] >> xywh[1] >> xywh[2] >> xywh[3];
-    rect.endStructure();
-    node.extents = QRect(xywh[0], xywh[1], xywh[2], xywh[3]);
+    A11yNode node{.role = QDBusReply<QString>(accessible.call("GetRoleName")).value(),
+                  .name = accessible.property("Name").toString(),
+                  .extents = qdbus_cast<QRect>(extents.arguments().value(0)),
+                  .showing = (states.value(0) & (1U << 25)) != 0};  // ATSPI_STATE_SHOWING
     for (const auto& [childService, childPath] : refsIn(accessible.call("GetChildren"))) {
-        node.children.push_back(readNode(bus, childService, childPath));
+        node.children.push_back(readNode(bus, childService, childPath.path()));
     }
     return node;
 }
@@ -68,53 +49,44 @@ QVariant property(const QDBusConnection& bus, const QString& service, const QStr
     return reply.isValid() ? reply.value().variant() : QVariant();
 }
 
-// A dbusmenu entry, (ia{sv}av): its id and properties, and those of its
-// children, which come wrapped in variants.
-using MenuEntry = std::pair<int, QVariantMap>;
-MenuEntry readEntry(const QDBusArgument& entry, std::vector<MenuEntry>* children = nullptr) {
-    MenuEntry out;
-    entry.beginStructure();
-    entry >> out.first >> out.second;
-    entry.beginArray();
-    while (!entry.atEnd()) {
-        QDBusVariant child;
-        entry >> child;
-        const MenuEntry read = readEntry(child.variant().value<QDBusArgument>());
-        if (children != nullptr) {
-            children->push_back(read);
-        }
-    }
-    entry.endArray();
-    entry.endStructure();
-    return out;
-}
-
 QString menuPath(const TrayItem& item) {
     return property(item.bus, item.service, item.path, kItem, "Menu")
         .value<QDBusObjectPath>()
         .path();
 }
 
-// The shown top-level entries of the item's menu: (id, label).
-std::vector<std::pair<int, QString>> menuEntries(const TrayItem& item) {
+// The labels of the shown top-level entries of the item's menu, and their ids.
+QStringList menuLabels(const TrayItem& item, QList<int>* ids = nullptr) {
     QDBusMessage call =
         QDBusMessage::createMethodCall(item.service, menuPath(item), kMenu, "GetLayout");
     call << 0 << 1 << QStringList();
-    const QDBusMessage reply = item.bus.call(call, QDBus::Block, 5000);
-    std::vector<MenuEntry> children;
-    if (reply.arguments().size() >= 2) {
-        readEntry(reply.arguments().at(1).value<QDBusArgument>(), &children);
-    }
-    std::vector<std::pair<int, QString>> shown;
-    for (const auto& [id, properties] : children) {
+    // The root entry, (ia{sv}av): its id, properties and children, each of
+    // those an entry again, wrapped in a variant.
+    const auto root =
+        item.bus.call(call, QDBus::Block, 5000).arguments().value(1).value<QDBusArgument>();
+    int id = 0;
+    QVariantMap properties;
+    QList<QDBusVariant> children;
+    root.beginStructure();
+    root >> id >> properties >> children;
+    root.endStructure();
+    QStringList labels;
+    for (const QDBusVariant& child : children) {
+        const auto entry = child.variant().value<QDBusArgument>();
+        entry.beginStructure();
+        entry >> id >> properties;
+        entry.endStructure();
         if (properties.value("visible", true).toBool() &&
             properties.value("type").toString() != "separator") {
             // "_Quit" shows as "Quit"; "__" is a plain underscore.
-            shown.emplace_back(id, properties.value("label").toString().replace(
-                                       QRegularExpression("_(.)"), "\\1"));
+            labels << properties.value("label").toString().replace(QRegularExpression("_(.)"),
+                                                                   "\\1");
+            if (ids != nullptr) {
+                *ids << id;
+            }
         }
     }
-    return shown;
+    return labels;
 }
 
 }  // namespace
@@ -163,14 +135,6 @@ std::vector<const A11yNode*> rows(const A11yNode& panel) {
     return out;
 }
 
-QStringList rowTexts(const A11yNode& panel) {
-    QStringList out;
-    for (const A11yNode* row : rows(panel)) {
-        out << row->name;
-    }
-    return out;
-}
-
 QStringList labels(const std::optional<A11yNode>& panel) {
     QStringList out;
     for (const A11yNode* label : panel ? panel->findAll("label") : std::vector<const A11yNode*>{}) {
@@ -195,12 +159,9 @@ QRect panelWindow(const A11yNode& panel) {
     if (Desktop::kScreen.contains(panel) && !panel.intersects(bar) && std::hypot(dx, dy) <= 50) {
         return ::testing::AssertionSuccess();
     }
-    const auto show = [](const QRect& r) {
-        return QString("%1,%2 %3x%4").arg(r.x()).arg(r.y()).arg(r.width()).arg(r.height());
-    };
-    return ::testing::AssertionFailure()
-           << "panel at " << show(panel).toStdString() << ", icon at " << show(icon).toStdString()
-           << ", bar at " << show(bar).toStdString();
+    QString seen;
+    QDebug(&seen) << "panel at" << panel << "icon at" << icon << "bar at" << bar;
+    return ::testing::AssertionFailure() << seen.toStdString();
 }
 
 Brimlet::Brimlet(const Desktop& desktop) : desktop_(desktop) {
@@ -223,21 +184,19 @@ Brimlet::~Brimlet() {
     QDBusConnection::disconnectFromBus(a11yBus_);
 }
 
-std::optional<QRect> Brimlet::waitForTrayIcon(std::chrono::milliseconds timeout) {
+std::optional<QRect> Brimlet::waitForTrayIcon() {
     std::optional<QRect> icon;
     pumpUntil(
         [&] {
-            for (const QString& id : desktop_.windows("brimlet")) {
-                icon = desktop_.windowGeometry(id);
+            for (const QRect& window : desktop_.windows("brimlet")) {
                 // The docked icon is small; the panel, when open, is not.
-                if (icon && icon->width() <= 64 && icon->height() <= 64) {
-                    return true;
+                if (window.width() <= 64 && window.height() <= 64) {
+                    icon = window;
                 }
             }
-            icon.reset();
-            return false;
+            return icon.has_value();
         },
-        timeout);
+        10s);
     return icon;
 }
 
@@ -248,7 +207,7 @@ std::optional<A11yNode> Brimlet::panel() const {
     // By its process: one that handed over and ended may still be listed.
     for (const auto& [service, path] : refsIn(registry.call("GetChildren"))) {
         if (bus.interface()->servicePid(service).value() == process_.processId()) {
-            auto app = readNode(bus, service, path);
+            auto app = readNode(bus, service, path.path());
             const auto buttons = app.findAll("push button");
             const bool open = std::any_of(buttons.begin(), buttons.end(),
                                           [](const A11yNode* b) { return b->name == "Quit"; });
@@ -258,25 +217,25 @@ std::optional<A11yNode> Brimlet::panel() const {
     return std::nullopt;
 }
 
-std::optional<A11yNode> Brimlet::waitForPanel(const std::function<bool(const A11yNode&)>& ready,
-                                              std::chrono::milliseconds timeout) const {
+std::optional<A11yNode> Brimlet::waitForPanel(
+    const std::function<bool(const A11yNode&)>& ready) const {
     std::optional<A11yNode> found;
-    const bool done = pumpUntil(
-        [&] {
-            found = panel();
-            return found && ready(*found);
-        },
-        timeout);
+    const bool done = pumpUntil([&] { return (found = panel()) && ready(*found); }, 10s);
     return done ? found : std::nullopt;
 }
 
 std::optional<A11yNode> Brimlet::waitForRows(const QStringList& texts) const {
-    return waitForPanel([&](const A11yNode& p) { return rowTexts(p) == texts; }, 10s);
+    return waitForPanel([&](const A11yNode& panel) {
+        QStringList shown;
+        for (const A11yNode* row : rows(panel)) {
+            shown << row->name;
+        }
+        return shown == texts;
+    });
 }
 
-bool Brimlet::waitForExit(std::chrono::milliseconds timeout) {
-    pumpUntil([&] { return process_.state() == QProcess::NotRunning; }, timeout);
-    return process_.state() == QProcess::NotRunning &&
+bool Brimlet::waitForExit() {
+    return pumpUntil([&] { return process_.state() == QProcess::NotRunning; }, 5s) &&
            process_.exitStatus() == QProcess::NormalExit && process_.exitCode() == 0;
 }
 
@@ -319,24 +278,18 @@ QString TrayItem::text(const QString& name) const {
 }
 
 QStringList TrayItem::menu() const {
-    QStringList labels;
-    for (const auto& [id, label] : menuEntries(*this)) {
-        labels << label;
-    }
-    return labels;
+    return menuLabels(*this);
 }
 
 bool TrayItem::choose(const QString& entry) const {
-    for (const auto& [id, label] : menuEntries(*this)) {
-        if (label == entry) {
-            QDBusMessage event =
-                QDBusMessage::createMethodCall(service, menuPath(*this), kMenu, "Event");
-            event << id << QString("clicked") << QVariant::fromValue(QDBusVariant(QVariant(0)))
-                  << 0U;
-            return bus.call(event, QDBus::Block, 5000).type() == QDBusMessage::ReplyMessage;
-        }
+    QList<int> ids;
+    const auto at = menuLabels(*this, &ids).indexOf(entry);
+    if (at < 0) {
+        return false;
     }
-    return false;
+    QDBusMessage event = QDBusMessage::createMethodCall(service, menuPath(*this), kMenu, "Event");
+    event << ids[at] << QString("clicked") << QVariant::fromValue(QDBusVariant(QVariant(0))) << 0U;
+    return bus.call(event, QDBus::Block, 5000).type() == QDBusMessage::ReplyMessage;
 }
 
 }  // namespace brimlet::e2e

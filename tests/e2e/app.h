@@ -24,15 +24,14 @@ struct A11yNode {
     QString name;
     QRect extents;  // on the screen
     bool showing = true;
-    std::vector<A11yNode> children;
+    std::vector<A11yNode> children{};
 
     [[nodiscard]] std::vector<const A11yNode*> findAll(const QString& role) const;
     [[nodiscard]] std::string describe(int depth = 0) const;  // for failure messages
 };
 
-// The panel's entries top to bottom, and their texts.
+// The panel's entries top to bottom.
 std::vector<const A11yNode*> rows(const A11yNode& panel);
-QStringList rowTexts(const A11yNode& panel);
 // The visible labels of a panel; none when it is closed.
 QStringList labels(const std::optional<A11yNode>& panel);
 QRect panelWindow(const A11yNode& panel);
@@ -52,19 +51,18 @@ class Brimlet {
         return stderr_ += process_.readAllStandardError();
     }
     // The docked XEmbed icon on the screen.
-    std::optional<QRect> waitForTrayIcon(std::chrono::milliseconds timeout = 10s);
+    std::optional<QRect> waitForTrayIcon();
     // The open panel, or nothing while it is closed.
     [[nodiscard]] std::optional<A11yNode> panel() const;
-    std::optional<A11yNode> waitForPanel(
-        const std::function<bool(const A11yNode&)>& ready = [](const A11yNode&) { return true; },
-        std::chrono::milliseconds timeout = 5s) const;
+    std::optional<A11yNode> waitForPanel(const std::function<bool(const A11yNode&)>& ready =
+                                             [](const A11yNode&) { return true; }) const;
     // The open panel once it lists exactly `texts`.
     [[nodiscard]] std::optional<A11yNode> waitForRows(const QStringList& texts) const;
     bool waitForPanelClosed() const {
         return pumpUntil([&] { return !panel(); }, 5s);
     }
     // True once it has ended by itself with status 0.
-    bool waitForExit(std::chrono::milliseconds timeout = 5s);
+    bool waitForExit();
     [[nodiscard]] std::string describe() const;
 
   private:

@@ -8,7 +8,6 @@
 #include <QFileInfo>
 #include <QMap>
 #include <QStandardPaths>
-#include <algorithm>
 #include <csignal>
 
 #include "support/event_loop.h"
@@ -54,6 +53,15 @@ bool writeFile(const QString& path, const QByteArray& content) {
     QFile file(path);
     return QDir().mkpath(QFileInfo(path).path()) && file.open(QIODevice::WriteOnly) &&
            file.write(content) == content.size();
+}
+
+// Lines of NAME=value, as sway's start and xdotool's --shell write them.
+QMap<QString, QString> keyValues(const QByteArray& text) {
+    QMap<QString, QString> out;
+    for (const QString& line : QString::fromUtf8(text).split('\n')) {
+        out[line.section('=', 0, 0)] = line.section('=', 1);
+    }
+    return out;
 }
 
 }  // namespace
@@ -142,11 +150,7 @@ bool Desktop::startSway() {
     pumpUntil(
         [&] {
             QFile file(path("sway/env"));
-            if (file.open(QIODevice::ReadOnly)) {
-                for (const QString& line : QString::fromUtf8(file.readAll()).split('\n')) {
-                    found[line.section('=', 0, 0)] = line.section('=', 1);
-                }
-            }
+            found = keyValues(file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray());
             return found.contains("WAYLAND_DISPLAY") && found.contains("DISPLAY");
         },
         20s);
@@ -204,15 +208,16 @@ bool Desktop::startTray() {
         if (!writeFile(path("waybar.json"), config)) {
             return fail("cannot write waybar's settings");
         }
-        QProcessEnvironment env = env_;
-        env.remove("DISPLAY");  // GTK on Wayland: a layer-shell bar
-        env.insert("GDK_BACKEND", "wayland");
-        launch("tray", "waybar", {"-c", path("waybar.json")}, env, false);
+        // GTK on Wayland: a layer-shell bar.
+        start("tray", "env",
+              {"-u", "DISPLAY", "GDK_BACKEND=wayland", "waybar", "-c", path("waybar.json")});
     }
+    const QString watcher = "org.kde.StatusNotifierWatcher";
     const auto hosts = [&] {
-        QDBusInterface watcher("org.kde.StatusNotifierWatcher", "/StatusNotifierWatcher",
-                               "org.kde.StatusNotifierWatcher", bus());
-        return kind_ == Kind::Trayer || watcher.property("IsStatusNotifierHostRegistered").toBool();
+        return kind_ == Kind::Trayer ||
+               QDBusInterface(watcher, "/StatusNotifierWatcher", watcher, bus())
+                   .property("IsStatusNotifierHostRegistered")
+                   .toBool();
     };
     if (!running() || !pumpUntil([&] { return hosts() && barGeometry().has_value(); }, 15s)) {
         return fail("the tray did not start" + logTail("tray"));
@@ -224,14 +229,11 @@ std::optional<QRect> Desktop::barGeometry() const {
     if (kind_ == Kind::Sway) {
         return QRect(0, 0, kScreen.width(), kWaybarHeight);
     }
-    for (const QString& id : windows(kind_ == Kind::Trayer ? "trayer" : "xfce4-panel")) {
-        const auto rect = windowGeometry(id);
+    for (const QRect& rect : windows(kind_ == Kind::Trayer ? "trayer" : "xfce4-panel")) {
         // xfce4-panel's other windows are small; its bar spans the screen.
-        const bool placed =
-            kind_ == Kind::Trayer ||
-            (rect && rect->width() == kScreen.width() &&
-             (edge_ == Edge::Top ? rect->top() == 0 : rect->bottom() == kScreen.bottom()));
-        if (rect && placed) {
+        if (kind_ == Kind::Trayer ||
+            (rect.width() == kScreen.width() &&
+             (edge_ == Edge::Top ? rect.top() == 0 : rect.bottom() == kScreen.bottom()))) {
             return rect;
         }
     }
@@ -239,19 +241,15 @@ std::optional<QRect> Desktop::barGeometry() const {
 }
 
 void Desktop::endDisplay() {
-    stop(display_);
-    display_ = nullptr;
+    if (display_ != nullptr) {
+        end(*display_);
+    }
 }
 
 QProcess* Desktop::start(const QString& name, const QString& program, const QStringList& arguments,
                          bool readOutput) {
-    return launch(name, program, arguments, env_, readOutput);
-}
-
-QProcess* Desktop::launch(const QString& name, const QString& program, const QStringList& arguments,
-                          const QProcessEnvironment& env, bool readOutput) {
     auto& helper = helpers_.emplace_back(std::make_unique<QProcess>());
-    helper->setProcessEnvironment(env);
+    helper->setProcessEnvironment(env_);
     // A test that crashes takes its desktop with it.
     helper->setChildProcessModifier([] { prctl(PR_SET_PDEATHSIG, SIGTERM); });
     if (readOutput) {
@@ -268,15 +266,6 @@ QProcess* Desktop::launch(const QString& name, const QString& program, const QSt
     return helper.get();
 }
 
-void Desktop::stop(QProcess* helper) {
-    const auto it = std::find_if(helpers_.begin(), helpers_.end(),
-                                 [&](const auto& p) { return p.get() == helper; });
-    if (it != helpers_.end()) {
-        end(**it);
-        helpers_.erase(it);
-    }
-}
-
 QString Desktop::logTail(const QString& name) const {
     QFile file(path(name + ".log"));
     return file.open(QIODevice::ReadOnly) ? "\n" + QString::fromUtf8(file.readAll().right(600))
@@ -284,13 +273,13 @@ QString Desktop::logTail(const QString& name) const {
 }
 
 QByteArray Desktop::run(const QString& program, const QStringList& arguments,
-                        const QByteArray& input, std::chrono::milliseconds timeout) const {
+                        const QByteArray& input) const {
     QProcess process;
     process.setProcessEnvironment(env_);
     process.start(program, arguments);
     process.write(input);
     process.closeWriteChannel();
-    if (!process.waitForFinished(static_cast<int>(timeout.count()))) {
+    if (!process.waitForFinished(30000)) {
         process.kill();
         process.waitForFinished(1000);
     }
@@ -304,11 +293,8 @@ void Desktop::click(QPoint at) const {
 }
 
 void Desktop::copy(const QByteArray& text) const {
-    if (kind_ == Kind::Sway) {
-        run("wl-copy", {}, text);
-    } else {
-        run("xclip", {"-selection", "clipboard", "-i"}, text);
-    }
+    kind_ == Kind::Sway ? run("wl-copy", {}, text)
+                        : run("xclip", {"-selection", "clipboard", "-i"}, text);
 }
 
 QByteArray Desktop::paste() const {
@@ -316,31 +302,24 @@ QByteArray Desktop::paste() const {
                                : run("xclip", {"-selection", "clipboard", "-o"});
 }
 
-QStringList Desktop::windows(const QString& windowClass) const {
-    return QString::fromUtf8(run("xdotool", {"search", "--onlyvisible", "--class", windowClass}))
-        .split('\n', Qt::SkipEmptyParts);
-}
-
-std::optional<QRect> Desktop::windowGeometry(const QString& id) const {
-    QMap<QString, int> value;
-    for (const QString& line :
-         QString::fromUtf8(run("xdotool", {"getwindowgeometry", "--shell", id})).split('\n')) {
-        value[line.section('=', 0, 0)] = line.section('=', 1).toInt();
+std::vector<QRect> Desktop::windows(const QString& windowClass) const {
+    std::vector<QRect> out;
+    for (const QString& id :
+         QString::fromUtf8(run("xdotool", {"search", "--onlyvisible", "--class", windowClass}))
+             .split('\n', Qt::SkipEmptyParts)) {
+        const auto v = keyValues(run("xdotool", {"getwindowgeometry", "--shell", id}));
+        if (v.value("WIDTH").toInt() > 0) {  // not gone meanwhile
+            out.emplace_back(v["X"].toInt(), v["Y"].toInt(), v["WIDTH"].toInt(),
+                             v["HEIGHT"].toInt());
+        }
     }
-    if (value.value("WIDTH") <= 0) {
-        return std::nullopt;
-    }
-    return QRect(value["X"], value["Y"], value["WIDTH"], value["HEIGHT"]);
+    return out;
 }
 
 bool Desktop::screenshot(const QString& file) const {
     QDir().mkpath(QFileInfo(file).path());
     QFile::remove(file);
-    if (kind_ == Kind::Sway) {
-        run("grim", {file});
-    } else {
-        run("import", {"-window", "root", file});
-    }
+    kind_ == Kind::Sway ? run("grim", {file}) : run("import", {"-window", "root", file});
     return QFileInfo(file).size() > 0;
 }
 

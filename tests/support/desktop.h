@@ -14,7 +14,6 @@
 #include <QString>
 #include <QStringList>
 #include <QTemporaryDir>
-#include <chrono>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -48,16 +47,9 @@ class Desktop {
     [[nodiscard]] QString runtimeDir() const { return env_.value("XDG_RUNTIME_DIR"); }
     [[nodiscard]] const QString& waylandSocket() const { return waylandSocket_; }
 
-    // A program that runs until stop() or the desktop's end. Its output goes
-    // to <name>.log in the private folder; with `readOutput` its standard
-    // output stays readable.
-    QProcess* start(const QString& name, const QString& program, const QStringList& arguments,
-                    bool readOutput = false);
-    void stop(QProcess* helper);
     // Runs a program to its end; its standard output.
     QByteArray run(const QString& program, const QStringList& arguments,
-                   const QByteArray& input = {},
-                   std::chrono::milliseconds timeout = std::chrono::seconds(30)) const;
+                   const QByteArray& input = {}) const;
 
     // A person's pointer and keys (xdotool; on sway through XWayland).
     void click(QPoint at) const;
@@ -68,9 +60,8 @@ class Desktop {
     // wl-copy and wl-paste on sway).
     void copy(const QByteArray& text) const;
     [[nodiscard]] QByteArray paste() const;
-    // Visible X windows by class, and where one is.
-    [[nodiscard]] QStringList windows(const QString& windowClass) const;
-    [[nodiscard]] std::optional<QRect> windowGeometry(const QString& id) const;
+    // Where the visible X windows of a class are.
+    [[nodiscard]] std::vector<QRect> windows(const QString& windowClass) const;
     bool screenshot(const QString& file) const;
 
   private:
@@ -79,8 +70,11 @@ class Desktop {
     bool startSway();
     bool startBus();
     bool useRuntimeDir(const QString& path);
-    QProcess* launch(const QString& name, const QString& program, const QStringList& arguments,
-                     const QProcessEnvironment& env, bool readOutput);
+    // A program that runs until the desktop's end. Its output goes to
+    // <name>.log in the private folder; with `readOutput` its standard
+    // output stays readable.
+    QProcess* start(const QString& name, const QString& program, const QStringList& arguments,
+                    bool readOutput = false);
     [[nodiscard]] QString path(const QString& relative) const { return dir_.filePath(relative); }
     [[nodiscard]] QString logTail(const QString& name) const;
 
