@@ -31,19 +31,38 @@ class Trayer : public DesktopTest {
     }
 };
 
-TEST_F(Trayer, CopySearchPickWithKeysAndPointerClearAndQuit) {
-    ASSERT_TRUE(desktop.startTray()) << desktop.failure().toStdString();
+TEST_F(Trayer, WithoutATrayStartsOpenThePanelThenTheIconDocksAndCopiesArePicked) {
     desktop.copy("on the clipboard at start");
     Brimlet app(desktop);
+    ASSERT_TRUE(saysNoTray(app)) << app.standardError().constData();
+
+    // A second start hands over and ends; the panel opens in the top-right
+    // corner, and one more start leaves it open.
+    Brimlet second(desktop);
+    EXPECT_TRUE(second.waitForExit()) << second.standardError().constData();
+    EXPECT_FALSE(second.standardError().contains("brimlet:")) << second.standardError().constData();
+    auto panel = app.waitForRows({"on the clipboard at start"});
+    ASSERT_TRUE(panel) << app.describe();
+    EXPECT_EQ(panelWindow(*panel), QRect(940, 0, 340, 420));
+    EXPECT_TRUE(Brimlet(desktop).waitForExit());
+    pumpFor(500ms);
+    EXPECT_TRUE(app.panel()) << "a start while the panel was open closed it";
+    desktop.key("Escape");
+    ASSERT_TRUE(app.waitForPanelClosed());
+    pumpFor(400ms);  // a click right after closing counts as the closing click
+
+    // The icon docks once a tray starts, without a restart.
+    ASSERT_TRUE(desktop.startTray()) << desktop.failure().toStdString();
     const auto icon = openFromIcon(app, {"on the clipboard at start"});
-    ASSERT_TRUE(icon) << app.describe() << app.standardError().constData();
+    ASSERT_TRUE(icon) << "no icon docked or no panel from it:\n" << app.describe();
+    EXPECT_EQ(app.standardError().count("no system tray"), 1) << app.standardError().constData();
 
     // Copies faster than the half-second poll all land, newest first.
     for (const char* text : {"Red plum", "cherry pie", "plum jam", "plum tart"}) {
         desktop.copy(text);
         pumpFor(200ms);
     }
-    auto panel = app.waitForRows(
+    panel = app.waitForRows(
         {"plum tart", "plum jam", "cherry pie", "Red plum", "on the clipboard at start"});
     ASSERT_TRUE(panel) << app.describe();
     EXPECT_TRUE(labels(panel).contains("5/50"));
@@ -83,36 +102,6 @@ TEST_F(Trayer, CopySearchPickWithKeysAndPointerClearAndQuit) {
     ASSERT_TRUE(app.waitForPanel()) << "the icon does not open the panel again";
     desktop.key("ctrl+q");
     EXPECT_TRUE(app.waitForExit()) << app.standardError().constData();
-}
-
-TEST_F(Trayer, WithoutATrayASecondStartOpensThePanelUntilTheIconDocks) {
-    desktop.copy("copied before any tray");
-    Brimlet app(desktop);
-    ASSERT_TRUE(saysNoTray(app)) << app.standardError().constData();
-
-    // A second start hands over and ends; the panel opens in the top-right corner.
-    Brimlet second(desktop);
-    EXPECT_TRUE(second.waitForExit()) << second.standardError().constData();
-    EXPECT_FALSE(second.standardError().contains("brimlet:")) << second.standardError().constData();
-    auto panel = app.waitForRows({"copied before any tray"});
-    ASSERT_TRUE(panel) << app.describe();
-    EXPECT_EQ(panelWindow(*panel), QRect(940, 0, 340, 420));
-    desktop.copy("copied with no tray");
-    EXPECT_TRUE(app.waitForRows({"copied with no tray", "copied before any tray"}));
-    // One more start while it is open leaves it open.
-    EXPECT_TRUE(Brimlet(desktop).waitForExit());
-    pumpFor(500ms);
-    EXPECT_TRUE(app.panel()) << "a start while the panel was open closed it";
-    desktop.key("Escape");
-    ASSERT_TRUE(app.waitForPanelClosed());
-    pumpFor(400ms);  // a click right after closing counts as the closing click
-
-    // The icon docks once a tray starts, without a restart.
-    ASSERT_TRUE(desktop.startTray()) << desktop.failure().toStdString();
-    const auto icon = openFromIcon(app, {"copied with no tray", "copied before any tray"});
-    ASSERT_TRUE(icon) << "no icon docked or no panel from it:\n" << app.describe();
-    EXPECT_TRUE(besideIcon(panelWindow(app.panel().value_or(A11yNode{})), *icon, *icon));
-    EXPECT_EQ(app.standardError().count("no system tray"), 1) << app.standardError().constData();
 }
 
 TEST_F(Trayer, OneRunsAtATimeAndEveryEndingRemovesItsSocket) {
