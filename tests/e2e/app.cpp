@@ -220,7 +220,12 @@ std::optional<A11yNode> Brimlet::panel() const {
 std::optional<A11yNode> Brimlet::waitForPanel(
     const std::function<bool(const A11yNode&)>& ready) const {
     std::optional<A11yNode> found;
-    const bool done = pumpUntil([&] { return (found = panel()) && ready(*found); }, 10s);
+    const bool done = pumpUntil(
+        [&] {
+            found = panel();
+            return found && ready(*found);
+        },
+        std::chrono::seconds(10));
     return done ? found : std::nullopt;
 }
 
@@ -288,7 +293,8 @@ bool TrayItem::choose(const QString& entry) const {
         return false;
     }
     QDBusMessage event = QDBusMessage::createMethodCall(service, menuPath(*this), kMenu, "Event");
-    event << ids[at] << QString("clicked") << QVariant::fromValue(QDBusVariant(QVariant(0))) << 0U;
+    event << ids.value(at) << QString("clicked") << QVariant::fromValue(QDBusVariant(QVariant(0)))
+          << 0U;
     return bus.call(event, QDBus::Block, 5000).type() == QDBusMessage::ReplyMessage;
 }
 
