@@ -72,13 +72,4 @@ inline QByteArray runPumping(const QString& program, const QStringList& argument
     return process.readAllStandardOutput();
 }
 
-// Another program takes the clipboard with `text` (xclip stays behind to serve it).
-inline void xclipCopy(const QByteArray& text) {
-    runPumping("xclip", {"-selection", "clipboard", "-i"}, text);
-}
-
-inline QByteArray xclipPaste() {
-    return runPumping("xclip", {"-selection", "clipboard", "-o"});
-}
-
 }  // namespace brimlet::testing
