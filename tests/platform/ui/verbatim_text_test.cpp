@@ -24,10 +24,7 @@ using testing::repeat;
 TEST(VerbatimText, ShowsMarkupLiterallyBrokenBytesAsReplacementAndNulAsNothing) {
     const std::string markup = "<b>bold</b> &amp; *a* _b_ `c` %d %@ \\n";
     EXPECT_EQ(linesOf(markup), (Lines{{QString::fromStdString(markup), false}}));
-    EXPECT_EQ(linesOf("ab\xff\xfe"
-                      "cd")
-                  .at(0)
-                  .text,
+    EXPECT_EQ(linesOf(std::string("ab\xff\xfe") + "cd").at(0).text,
               QString::fromUtf16(u"ab\uFFFD\uFFFDcd"));
     EXPECT_EQ(linesOf(std::string("before\0after", 12)).at(0).text, "beforeafter");
     EXPECT_TRUE(linesOf("ok\xe2\x82").at(0).text.startsWith("ok"));

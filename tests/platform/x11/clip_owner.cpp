@@ -73,10 +73,6 @@ class Owner {
         xcb_set_selection_owner(c_, XCB_NONE, clipboard_, XCB_CURRENT_TIME);
         xcb_flush(c_);
     }
-    void roundTrip() {
-        std::free(
-            xcb_get_selection_owner_reply(c_, xcb_get_selection_owner(c_, clipboard_), nullptr));
-    }
     // Serves requests until `deadline`; false once the clipboard is lost.
     bool serveUntil(Clock::time_point deadline) {
         while (true) {
@@ -213,7 +209,7 @@ int main(int argc, char** argv) {
     }
     // A round trip, so that we own the clipboard (or the storm is over)
     // before we say so.
-    owner.roundTrip();
+    std::free(xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr));
     std::puts("ready");
     std::fflush(stdout);
     while (mode == "hung") {

@@ -1,5 +1,5 @@
-// One QApplication for the whole test program, always offscreen: these tests
-// check widgets, not a desktop.
+// One QApplication for the whole test program, always offscreen: the tests
+// check widgets, not a desktop, or drive desktops of their own.
 #include <gtest/gtest.h>
 
 #include <QApplication>
