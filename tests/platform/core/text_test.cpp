@@ -6,7 +6,6 @@
 #include <unicode/uchar.h>
 #include <unicode/unistr.h>
 
-#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <string>
@@ -21,11 +20,10 @@ using namespace std::string_literals;
 
 using testing::repeat;
 
-// Non-starters in a row at the start and end of `s`, and the longest run.
+// Non-starters in a row at the start and at the end of `s`.
 struct Runs {
     int leading = 0;
     int trailing = 0;
-    int longest = 0;
     bool all = true;
 };
 Runs runsOf(const icu::UnicodeString& s) {
@@ -33,7 +31,7 @@ Runs runsOf(const icu::UnicodeString& s) {
     int run = 0;
     for (int32_t i = 0; i < s.length(); i = s.moveIndex32(i, 1)) {
         if (u_getCombiningClass(s.char32At(i)) != 0) {
-            runs.longest = std::max(runs.longest, ++run);
+            ++run;
             continue;
         }
         if (runs.all) {
