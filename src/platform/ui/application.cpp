@@ -1,11 +1,17 @@
 #include "platform/ui/application.h"
 
+#include <xcb/xcb.h>
+
 #include <QApplication>
 #include <QDir>
+#include <QGuiApplication>
 #include <QTimer>
 #include <QTranslator>
+#include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <thread>
 
 #include "platform/ui/accessibility.h"
 #include "platform/ui/quit_signals.h"
@@ -33,13 +39,33 @@ std::unique_ptr<QApplication> makeApplication(int& argc, char** argv) {
 
 QtMessageHandler gDefaultMessages = nullptr;
 
+// Whether `message` says that the X server has gone: Qt's own warning, or
+// any other of its xcb platform's once the connection is broken.
+bool displayLost(const QMessageLogContext& context, const QString& message) {
+    if (message.startsWith(QLatin1String("The X11 connection broke"))) {
+        return true;
+    }
+    if (qstrcmp(context.category, "qt.qpa.xcb") != 0 || qGuiApp == nullptr) {
+        return false;
+    }
+    const auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
+    return x11 != nullptr && xcb_connection_has_error(x11->connection()) != 0;
+}
+
 // Qt's xcb platform ends the process with exit(1) when the X server goes
-// away; it only warns first. Say it once, our way; what exit() runs (the
-// instance socket's removal) still runs.
+// away, right after its warning; before that, painting may warn too, and
+// when Xlib notices first, Xlib's own handler adds lines before it exits.
+// Say it once, our way, and end as Qt would: what exit() runs (the instance
+// socket's removal) still runs.
 void onQtMessage(QtMsgType type, const QMessageLogContext& context, const QString& message) {
-    if (type == QtWarningMsg && message.startsWith(QLatin1String("The X11 connection broke"))) {
+    if (type == QtWarningMsg && displayLost(context, message)) {
+        // Two threads may notice at once; the first one ends the process.
+        static std::atomic_flag ending = ATOMIC_FLAG_INIT;
+        while (ending.test_and_set()) {
+            std::this_thread::sleep_for(std::chrono::seconds(1));
+        }
         std::fputs("brimlet: the connection to the display was lost; Brimlet ends.\n", stderr);
-        return;
+        std::exit(1);
     }
     gDefaultMessages(type, context, message);
 }
