@@ -85,15 +85,15 @@ std::optional<SelectionReader::PropertyValue> SelectionReader::takeProperty(xcb_
 }
 
 bool SelectionReader::selectionNotify(const xcb_selection_notify_event_t& event) {
-    const auto retired = std::find_if(retired_.begin(), retired_.end(), [&](const Retired& r) {
-        return r.window == event.requestor;
-    });
-    if (retired != retired_.end()) {
+    if (!fetch_ || event.requestor != fetch_->window) {
+        const auto retired = std::find_if(retired_.begin(), retired_.end(), [&](const Retired& r) {
+            return r.window == event.requestor;
+        });
+        if (retired == retired_.end()) {
+            return false;
+        }
         answeredLate(retired, event.property);
         return true;
-    }
-    if (!fetch_ || event.requestor != fetch_->window) {
-        return false;
     }
     if (event.selection != atoms_.clipboard || event.target != fetch_->target ||
         fetch_->incremental) {
