@@ -52,7 +52,7 @@ class DataControlWorker::Impl {
     Impl& operator=(const Impl&) = delete;
 
     ~Impl() {
-        dropFetch();
+        fetch_.reset();
         for (const auto& offer : offers_) {
             destroyProxy(offer.first, kOfferDestroy);
         }
@@ -106,7 +106,6 @@ class DataControlWorker::Impl {
     // Puts our own source with `text` (or none) on the clipboard.
     void own(std::optional<Text> text);
     void finishFetch(std::optional<Text> text);
-    void dropFetch();
     void readFetch();
     void expire(Clock::time_point now);
     [[nodiscard]] int pollTimeout(Clock::time_point now) const;
@@ -222,18 +221,14 @@ void DataControlWorker::Impl::readFetch() {
 }
 
 void DataControlWorker::Impl::finishFetch(std::optional<Text> text) {
-    dropFetch();
-    deliver(std::move(text));
-}
-
-void DataControlWorker::Impl::dropFetch() {
     fetch_.reset();
+    deliver(std::move(text));
 }
 
 void DataControlWorker::Impl::acceptWrite(Write write) {
     // Whatever was being read is about to be replaced by our own contents.
     generation_ = write.generation;
-    dropFetch();
+    fetch_.reset();
     lastRead_.reset();
     own(std::move(write.text));
 }
