@@ -49,8 +49,10 @@ class X11PasteboardTest : public testing::AdapterTest {
         return AdapterTest::owner(BRIMLET_CLIP_OWNER, QStringList{mode, argument} + extra);
     }
     // What another program pastes; empty when it got nothing.
-    static QByteArray paste(const QStringList& extra = {}) {
-        return testing::runPumping("xclip", QStringList{"-o", "-selection", "clipboard"} + extra);
+    static QByteArray paste(const QStringList& extra = {},
+                            std::chrono::milliseconds timeout = 10s) {
+        return testing::runPumping("xclip", QStringList{"-o", "-selection", "clipboard"} + extra,
+                                   {}, timeout);
     }
 };
 
@@ -71,8 +73,7 @@ TEST_F(X11PasteboardTest, LargeTextsComeAndGoWholeUnlessTooLarge) {
     EXPECT_TRUE(waitForText(big, 30s));
     // Ours goes out in pieces.
     board->setString(Text(big + "!"));
-    EXPECT_TRUE(testing::runPumping("xclip", {"-o", "-selection", "clipboard"}, {}, 30s) ==
-                bytes(big + "!"));
+    EXPECT_TRUE(paste({}, 30s) == bytes(big + "!"));
 }
 
 TEST_F(X11PasteboardTest, HungOwnerBlocksNothingAndIsOvertakenByTheNextCopy) {
