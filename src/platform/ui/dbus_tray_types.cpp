@@ -43,6 +43,12 @@ void registerTrayDBusTypes() {
         qDBusRegisterMetaType<MenuItemPropertyNamesList>();
         qDBusRegisterMetaType<MenuEvent>();
         qDBusRegisterMetaType<MenuEventList>();
+        // The adaptors' signatures name the lists by these aliases; a name
+        // QtDBus does not know leaves that method or signal unexported.
+        qRegisterMetaType<MenuItemPropertiesList>("brimlet::platform::ui::MenuItemPropertiesList");
+        qRegisterMetaType<MenuItemPropertyNamesList>(
+            "brimlet::platform::ui::MenuItemPropertyNamesList");
+        qRegisterMetaType<MenuEventList>("brimlet::platform::ui::MenuEventList");
         return true;
     }();
     (void)registered;

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <QDBusAbstractAdaptor>
+#include <QDBusError>
 #include <QDBusObjectPath>
 #include <QDBusVariant>
 #include <QGuiApplication>
@@ -58,6 +59,8 @@ class SniAdaptor final : public QDBusAbstractAdaptor {
     void Activate(int x, int y) { item_.activate(QPoint(x, y)); }
     void SecondaryActivate(int x, int y) { item_.activate(QPoint(x, y)); }
     void Scroll(int /*delta*/, const QString& /*orientation*/) {}
+    // Only for raising a window of ours on Wayland, which the panel never needs.
+    void ProvideXdgActivationToken(const QString& /*token*/) {}
 
   Q_SIGNALS:
     void NewTitle();
@@ -71,6 +74,8 @@ class SniAdaptor final : public QDBusAbstractAdaptor {
     StatusNotifierItem& item_;
 };
 
+// Hosts and any other program on the bus may send any id, depth or name:
+// an id we do not have gets a D-Bus error, never an entry.
 class DBusMenuAdaptor final : public QDBusAbstractAdaptor {
     Q_OBJECT
     Q_CLASSINFO("D-Bus Interface", "com.canonical.dbusmenu")
@@ -80,8 +85,8 @@ class DBusMenuAdaptor final : public QDBusAbstractAdaptor {
     Q_PROPERTY(QStringList IconThemePath READ iconThemePath)
 
   public:
-    DBusMenuAdaptor(QObject* object, StatusNotifierItem& item)
-        : QDBusAbstractAdaptor(object), item_(item) {}
+    DBusMenuAdaptor(BusObject* object, StatusNotifierItem& item)
+        : QDBusAbstractAdaptor(object), call_(*object), item_(item) {}
 
     [[nodiscard]] static uint version() { return 3; }
     [[nodiscard]] static QString textDirection() {
@@ -95,6 +100,11 @@ class DBusMenuAdaptor final : public QDBusAbstractAdaptor {
   public Q_SLOTS:  // NOLINT(readability-redundant-access-specifiers)
     uint GetLayout(int parentId, int recursionDepth, const QStringList& propertyNames,
                    brimlet::platform::ui::MenuLayout& layout) {
+        if (!known(parentId)) {
+            call_.sendErrorReply(QDBusError::InvalidArgs,
+                                 QStringLiteral("no menu item %1").arg(parentId));
+            return revision_;
+        }
         layout = node(parentId, propertyNames);
         if (parentId == 0 && recursionDepth != 0) {
             for (int id = 1; id <= count(); ++id) {
@@ -108,7 +118,7 @@ class DBusMenuAdaptor final : public QDBusAbstractAdaptor {
         const QList<int>& ids, const QStringList& propertyNames) {
         MenuItemPropertiesList items;
         for (const int id : ids) {
-            if (id >= 0 && id <= count()) {
+            if (known(id)) {
                 items.append({id, node(id, propertyNames).properties});
             }
         }
@@ -116,11 +126,18 @@ class DBusMenuAdaptor final : public QDBusAbstractAdaptor {
     }
 
     QDBusVariant GetProperty(int id, const QString& name) {
-        return QDBusVariant(node(id, {name}).properties.value(name));
+        const QVariant value = known(id) ? node(id, {name}).properties.value(name) : QVariant();
+        if (!value.isValid()) {
+            call_.sendErrorReply(
+                QDBusError::InvalidArgs,
+                QStringLiteral("no property %1 on menu item %2").arg(name).arg(id));
+            return QDBusVariant(QString());
+        }
+        return QDBusVariant(value);
     }
 
     void Event(int id, const QString& eventId, const QDBusVariant& /*data*/, uint /*timestamp*/) {
-        if (eventId == QLatin1String("clicked")) {
+        if (known(id) && eventId == QLatin1String("clicked")) {
             // After the host's call has been answered.
             QTimer::singleShot(0, this, [this, id] { item_.runAction(id); });
         }
@@ -129,10 +146,10 @@ class DBusMenuAdaptor final : public QDBusAbstractAdaptor {
     QList<int> EventGroup(const brimlet::platform::ui::MenuEventList& events) {
         QList<int> unknown;
         for (const MenuEvent& event : events) {
-            if (event.id < 0 || event.id > count()) {
-                unknown.append(event.id);
-            } else {
+            if (known(event.id)) {
                 Event(event.id, event.eventId, event.data, event.timestamp);
+            } else {
+                unknown.append(event.id);
             }
         }
         return unknown;
@@ -140,8 +157,13 @@ class DBusMenuAdaptor final : public QDBusAbstractAdaptor {
 
     static bool AboutToShow(int /*id*/) { return false; }
 
-    static QList<int> AboutToShowGroup(const QList<int>& /*ids*/, QList<int>& idErrors) {
+    QList<int> AboutToShowGroup(const QList<int>& ids, QList<int>& idErrors) const {
         idErrors.clear();
+        for (const int id : ids) {
+            if (!known(id)) {
+                idErrors.append(id);
+            }
+        }
         return {};
     }
 
@@ -153,12 +175,14 @@ class DBusMenuAdaptor final : public QDBusAbstractAdaptor {
 
   private:
     [[nodiscard]] int count() const { return static_cast<int>(item_.actions().size()); }
+    // 0 is the root; 1..count() the entries.
+    [[nodiscard]] bool known(int id) const { return id >= 0 && id <= count(); }
 
     [[nodiscard]] MenuLayout node(int id, const QStringList& wanted) const {
         QVariantMap properties;
         if (id == 0) {
             properties.insert(QStringLiteral("children-display"), QStringLiteral("submenu"));
-        } else if (id <= count()) {
+        } else if (known(id)) {
             QString label = item_.actions()[static_cast<std::size_t>(id - 1)].label;
             // An underscore marks a mnemonic in dbusmenu labels.
             properties.insert(QStringLiteral("label"), label.replace('_', QLatin1String("__")));
@@ -173,6 +197,7 @@ class DBusMenuAdaptor final : public QDBusAbstractAdaptor {
         return {id, properties, {}};
     }
 
+    const QDBusContext& call_;
     StatusNotifierItem& item_;
     uint revision_ = 1;
 };

@@ -4,6 +4,7 @@
 // and again whenever a watcher appears.
 #pragma once
 
+#include <QDBusContext>
 #include <QIcon>
 #include <QObject>
 #include <QPoint>
@@ -26,6 +27,12 @@ struct TrayAction {
 
 class SniAdaptor;
 class DBusMenuAdaptor;
+
+// An exported object whose adaptor may answer a call with a D-Bus error:
+// QtDBus gives the call's context to the object, not to its adaptor.
+class BusObject final : public QObject, public QDBusContext {
+    Q_OBJECT
+};
 
 class StatusNotifierItem final : public QObject {
   public:
@@ -72,7 +79,7 @@ class StatusNotifierItem final : public QObject {
     std::function<void(bool)> watcherChanged_;
     QString serviceName_;
     QObject itemObject_;
-    QObject menuObject_;
+    BusObject menuObject_;
     SniAdaptor* item_ = nullptr;
     DBusMenuAdaptor* menu_ = nullptr;
     QDBusServiceWatcher* watcher_ = nullptr;
