@@ -190,10 +190,14 @@ void DataControlWorker::Impl::selection(wl_proxy* offer) {
         return;
     }
     std::array<int, 2> pipe{};
-    if (::pipe2(pipe.data(), O_CLOEXEC | O_NONBLOCK) != 0) {
+    // Only our end may be non-blocking: the owner writes to a blocking pipe,
+    // as every program expects of a receive descriptor, or it stops at the
+    // first full pipe and we would keep a cut text.
+    if (::pipe2(pipe.data(), O_CLOEXEC) != 0) {
         deliver(std::nullopt);
         return;
     }
+    ::fcntl(pipe[0], F_SETFL, ::fcntl(pipe[0], F_GETFL) | O_NONBLOCK);
     const std::string mimeType(*type);
     // libwayland sends a duplicate of the descriptor; ours closes at once so
     // that the end of the owner's writing shows as the end of the pipe.

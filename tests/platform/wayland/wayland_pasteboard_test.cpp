@@ -86,6 +86,19 @@ TEST_F(WaylandPasteboardTest, ATextOutlivesTheProgramThatCopiedItButAPasswordDoe
     EXPECT_EQ(pasted, "outlives its program");
     EXPECT_EQ(board->changeCount(), count) << "keeping the text counted as a change";
 
+    // A program that writes its whole text with one write() expects a
+    // blocking pipe; every byte arrives, and is kept whole after it ends.
+    std::string large(1U << 20, 'a');
+    for (std::size_t i = 0; i < large.size(); ++i) {
+        large[i] = static_cast<char>('a' + i % 26);
+    }
+    QProcess& writer = owner({"large", QString::number(large.size())});
+    EXPECT_TRUE(waitForText(large)) << "the text read is not the one written";
+    writer.kill();
+    writer.waitForFinished(2000);
+    pumpUntil([&] { return !(pasted = wlPaste()).isEmpty(); }, 3s);
+    EXPECT_TRUE(pasted == bytes(large)) << "kept " << pasted.size() << " bytes";
+
     QProcess& password = owner({"hint", "hunter2", "secret"});
     pumpFor(200ms);
     password.kill();

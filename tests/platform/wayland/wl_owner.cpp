@@ -4,6 +4,8 @@
 // part until it is killed:
 //   wl_owner silent           offers text and never writes nor closes
 //   wl_owner hint TEXT VALUE  offers TEXT with the password hint VALUE
+//   wl_owner large N          offers N bytes a..z a..z ..., each read served
+//                             with a single write(), as many programs do
 #include <unistd.h>
 #include <wayland-client.h>
 
@@ -75,12 +77,18 @@ const SourceListener kSource{send, cancelled};
 
 int main(int argc, char** argv) {
     if (argc < 2) {
-        std::fputs("usage: wl_owner silent | hint TEXT VALUE\n", stderr);
+        std::fputs("usage: wl_owner silent | hint TEXT VALUE | large N\n", stderr);
         return 2;
     }
     State state;
     state.mode = argv[1];
     state.text = argc > 2 ? argv[2] : "unread";
+    if (state.mode == "large") {
+        state.text.resize(std::stoul(state.text));
+        for (std::size_t i = 0; i < state.text.size(); ++i) {
+            state.text[i] = static_cast<char>('a' + i % 26);
+        }
+    }
     state.hint = argc > 3 ? argv[3] : "secret";
     wl_display* display = wl_display_connect(nullptr);
     if (display == nullptr) {
