@@ -33,11 +33,14 @@ class SelectionWorker::Impl {
                   [this](std::optional<Text> text) { read(std::move(text)); }),
           server_(c_, window_, atoms, limits),
           manager_(c_, window_, atoms) {
-        xcb_xfixes_select_selection_input(
-            c_, window_, atoms_.clipboard,
-            XCB_XFIXES_SELECTION_EVENT_MASK_SET_SELECTION_OWNER |
-                XCB_XFIXES_SELECTION_EVENT_MASK_SELECTION_WINDOW_DESTROY |
-                XCB_XFIXES_SELECTION_EVENT_MASK_SELECTION_CLIENT_CLOSE);
+        // CLIPBOARD_MANAGER too: when another manager goes, we take it back.
+        for (const xcb_atom_t selection : {atoms_.clipboard, atoms_.clipboardManager}) {
+            xcb_xfixes_select_selection_input(
+                c_, window_, selection,
+                XCB_XFIXES_SELECTION_EVENT_MASK_SET_SELECTION_OWNER |
+                    XCB_XFIXES_SELECTION_EVENT_MASK_SELECTION_WINDOW_DESTROY |
+                    XCB_XFIXES_SELECTION_EVENT_MASK_SELECTION_CLIENT_CLOSE);
+        }
         xcb_flush(c_);
     }
 
@@ -168,6 +171,12 @@ void SelectionWorker::Impl::handle(const xcb_generic_event_t& event) {
 }
 
 void SelectionWorker::Impl::ownerChanged(const xcb_xfixes_selection_notify_event_t& event) {
+    if (event.selection == atoms_.clipboardManager) {
+        if (event.owner == XCB_NONE) {
+            manager_.claim();
+        }
+        return;
+    }
     if (event.selection != atoms_.clipboard || event.owner == window_) {
         // Our own ownership was counted on the GUI thread when it wrote.
         return;

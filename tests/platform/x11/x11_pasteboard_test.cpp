@@ -232,12 +232,28 @@ TEST_F(X11PasteboardTest, KeepsTheTextOfAProgramThatEndsUnlessAnotherManagerRuns
     pumpFor(300ms);
     EXPECT_TRUE(paste().isEmpty());
 
-    // Where another clipboard manager runs, we leave its selection alone.
-    board.reset();
-    QProcess& manager = owner("manager", "other");
-    open();
-    pumpFor(300ms);
-    EXPECT_EQ(manager.state(), QProcess::Running) << "we took CLIPBOARD_MANAGER from another";
+    // Where another clipboard manager runs, from before our start or taking
+    // over from us, we leave its selection alone; once it has gone, we are
+    // the manager again.
+    for (const bool beforeUs : {true, false}) {
+        if (beforeUs) {
+            board.reset();
+        }
+        QProcess& manager = owner("manager", "other");
+        if (beforeUs) {
+            open();
+        }
+        pumpFor(300ms);
+        EXPECT_EQ(manager.state(), QProcess::Running) << "we took CLIPBOARD_MANAGER from another";
+        manager.kill();
+        manager.waitForFinished(2000);
+        pumpFor(300ms);
+        const QString text = beforeUs ? "kept after the other manager" : "kept after it again";
+        QProcess& later = start(BRIMLET_QT_COPIER, {text});
+        ASSERT_TRUE(pumpUntil([&] { return later.state() == QProcess::NotRunning; }, 10s));
+        EXPECT_TRUE(waitForText(text.toStdString()));
+        EXPECT_EQ(paste(), text.toUtf8()) << "the text was not kept once the other manager left";
+    }
 }
 
 }  // namespace
