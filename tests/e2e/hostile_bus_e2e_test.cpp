@@ -103,6 +103,7 @@ TEST_F(HostileBus, EveryMenuAndItemCallIsAnsweredAndBrimletCapturesOn) {
         {"/StatusNotifierItem", item, "SecondaryActivate", {INT_MIN, INT_MAX}},
         {"/StatusNotifierItem", item, "SecondaryActivate", {0, 0}},
         {"/StatusNotifierItem", item, "Scroll", {INT_MAX, "diagonal"}},
+        {"/StatusNotifierItem", item, "ContextMenu", {INT_MIN, INT_MIN}},
         {"/StatusNotifierItem", item, "ProvideXdgActivationToken", {QString(70000, 'x')}},
         {"/StatusNotifierItem", item, "Activate", {1.5, "x"}},
         {"/StatusNotifierItem", props, "GetAll", {item}},
