@@ -1,43 +1,12 @@
 // Any program of the session may call the tray item and its menu with any
 // arguments, a buggy tray host included. Each call gets a reply or a D-Bus
-// error, and Brimlet keeps its history and goes on capturing.
-#include <QDBusArgument>
+// error, and Brimlet keeps its history and goes on capturing. (The fuzz
+// target of the adaptors sends them any event list.)
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
-#include <QDBusMetaType>
 #include <climits>
 
 #include "e2e/app.h"
-
-namespace brimlet::e2e {
-namespace {
-
-// A dbusmenu event, (isvu), as a host sends it.
-struct HostEvent {
-    int id = 0;
-    QString name;
-    QDBusVariant data;
-    uint time = 0;
-};
-
-QDBusArgument& operator<<(QDBusArgument& out, const HostEvent& e) {
-    out.beginStructure();
-    out << e.id << e.name << e.data << e.time;
-    out.endStructure();
-    return out;
-}
-
-const QDBusArgument& operator>>(const QDBusArgument& in, HostEvent& e) {
-    in.beginStructure();
-    in >> e.id >> e.name >> e.data >> e.time;
-    in.endStructure();
-    return in;
-}
-
-}  // namespace
-}  // namespace brimlet::e2e
-
-Q_DECLARE_METATYPE(brimlet::e2e::HostEvent)
 
 namespace brimlet::e2e {
 namespace {
@@ -48,8 +17,6 @@ class HostileBus : public DesktopTest {
 };
 
 TEST_F(HostileBus, EveryMenuAndItemCallIsAnsweredAndBrimletCapturesOn) {
-    qDBusRegisterMetaType<HostEvent>();
-    qDBusRegisterMetaType<QList<HostEvent>>();
     Brimlet app(desktop);
     desktop.copy("before the calls");
     const QDBusConnection bus = desktop.bus();
@@ -70,11 +37,6 @@ TEST_F(HostileBus, EveryMenuAndItemCallIsAnsweredAndBrimletCapturesOn) {
         manyIds << i;
     }
     const auto ids = QVariant::fromValue(manyIds);
-    const auto events = QVariant::fromValue(
-        QList<HostEvent>{{-1, "clicked", QDBusVariant(0), 0},
-                         {INT_MAX, "clicked", QDBusVariant(QString()), UINT_MAX},
-                         {0, "no such event", QDBusVariant(QStringList{"x"}), 1},
-                         {2, "hovered", QDBusVariant(QByteArray(1000, '\0')), 2}});
     const auto v = [](const QVariant& value) { return QVariant::fromValue(QDBusVariant(value)); };
     const QString menu = "com.canonical.dbusmenu.";
     const QString item = "org.kde.StatusNotifierItem.";
@@ -89,7 +51,6 @@ TEST_F(HostileBus, EveryMenuAndItemCallIsAnsweredAndBrimletCapturesOn) {
         {"/MenuBar", menu + "GetProperty", {1, "no-such-property"}},
         {"/MenuBar", menu + "Event", {-1, "clicked", v(0), 0U}},
         {"/MenuBar", menu + "Event", {1, "", v(QVariantMap()), UINT_MAX}},
-        {"/MenuBar", menu + "EventGroup", {events}},
         {"/MenuBar", menu + "AboutToShow", {INT_MIN}},
         {"/MenuBar", menu + "AboutToShowGroup", {ids}},
         {"/MenuBar", menu + "GetLayout", {"0", "-1", "[]"}},  // wrong types
