@@ -4,7 +4,10 @@
 #include <QPainter>
 #include <QPainterPath>
 #include <QPixmap>
+#include <algorithm>
+#include <array>
 #include <cstdio>
+#include <string>
 #include <string_view>
 
 #include "panel/shelf_view.h"
@@ -14,8 +17,63 @@
 
 namespace brimlet {
 
+namespace {
+
+constexpr std::array<std::string_view, 3> kOptions{"--pause", "--resume", "--version"};
+
+constexpr const char* kUsage =
+    "Usage: brimlet [--pause | --resume | --version | --help]\n"
+    "Keeps a history of the plain texts you copy, in the system tray.\n"
+    "\n"
+    "  (none)      start Brimlet, or open the panel of the one already running\n"
+    "  --pause     pause the history of the running Brimlet (or start paused)\n"
+    "  --resume    resume the history of the running Brimlet\n"
+    "  --version   tell the version, and which clipboard and tray Brimlet finds\n"
+    "  -h, --help  show this help\n"
+    "\n"
+    "The manual page brimlet(1) tells more.\n";
+
+// The first argument Brimlet does not take, if any; Qt has taken its own
+// (-platform, -session from a session manager, ...) out of argv by now.
+const char* unexpectedArgument(int argc, char** argv) {
+    if (argc < 2) {
+        return nullptr;
+    }
+    if (std::find(kOptions.begin(), kOptions.end(), std::string_view(argv[1])) == kOptions.end()) {
+        return argv[1];
+    }
+    return argc > 2 ? argv[2] : nullptr;
+}
+
+// An argument shown within a one-line message: no control characters.
+std::string printable(std::string_view argument) {
+    std::string shown(argument);
+    std::replace_if(
+        shown.begin(), shown.end(),
+        [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == '\x7f'; }, '?');
+    return shown;
+}
+
+}  // namespace
+
+bool BrimletApp::answeredHelp(int argc, char** argv) {
+    const std::string_view option = argc > 1 ? std::string_view(argv[1]) : std::string_view();
+    if (option != "--help" && option != "-h") {
+        return false;
+    }
+    std::fputs(kUsage, stdout);
+    return true;
+}
+
 int BrimletApp::main(int argc, char** argv) {
     platform::ui::Application application(argc, argv);
+    if (const char* unexpected = unexpectedArgument(argc, argv)) {
+        std::fprintf(stderr,
+                     "brimlet: unexpected argument '%s'; it takes at most one of --pause, "
+                     "--resume, --version and --help.\n",
+                     printable(unexpected).c_str());
+        return 2;
+    }
     const std::string_view option = argc > 1 ? std::string_view(argv[1]) : std::string_view();
     if (option == "--version") {
         // What this session offers Brimlet, without starting or disturbing it.

@@ -16,6 +16,9 @@ class BrimletApp {
     // this display, or builds the app and its scene, installs the delegate,
     // runs the event loop, and returns the exit status.
     static int main(int argc, char** argv);
+    // Prints the usage on standard output when the first argument is --help
+    // or -h, and says whether it did; needs no display.
+    static bool answeredHelp(int argc, char** argv);
 
     BrimletApp() = default;
 

@@ -4,6 +4,9 @@
 #include "shell/brimlet_app.h"
 
 int main(int argc, char** argv) {
+    if (brimlet::BrimletApp::answeredHelp(argc, argv)) {
+        return 0;
+    }
     if (!brimlet::platform::ui::Application::displayConfigured()) {
         std::fputs(
             "brimlet: no graphical display to put the tray icon on; start it inside a desktop "
