@@ -45,7 +45,7 @@ check_layout() {
   if command -v desktop-file-validate >/dev/null; then
     desktop-file-validate "$desktop" || fail "$desktop is not a valid desktop entry"
   fi
-  local metainfo="$root/share/metainfo/app.brimlet.Brimlet.metainfo.xml"
+  local metainfo="$root/share/metainfo/arpa.home.brimlet.metainfo.xml"
   [[ -f "$metainfo" ]] || fail "no $metainfo"
   if command -v appstreamcli >/dev/null; then
     appstreamcli validate --no-net "$metainfo" >/dev/null ||
