@@ -1,3 +1,41 @@
+# The manual page, made from its scdoc source, and the changelog; both
+# installed gzipped with the most compression and no time stamp, as Debian
+# wants them. `man build/default/brimlet.1` reads the page in the build tree.
+find_program(SCDOC scdoc REQUIRED)
+set(brimlet_man ${PROJECT_BINARY_DIR}/brimlet.1)
+add_custom_command(OUTPUT ${brimlet_man}
+  COMMAND sh -c "\"$1\" <\"$2\" >\"$3\"" scdoc ${SCDOC}
+    ${PROJECT_SOURCE_DIR}/docs/brimlet.1.scd ${brimlet_man}
+  DEPENDS ${PROJECT_SOURCE_DIR}/docs/brimlet.1.scd VERBATIM)
+set(brimlet_gzipped)
+foreach(pair "${brimlet_man};brimlet.1.gz" "${PROJECT_SOURCE_DIR}/CHANGELOG;changelog.gz")
+  list(GET pair 0 from)
+  list(GET pair 1 to)
+  add_custom_command(OUTPUT ${PROJECT_BINARY_DIR}/${to}
+    COMMAND sh -c "gzip -9 -n -c \"$1\" >\"$2\"" gzip ${from} ${PROJECT_BINARY_DIR}/${to}
+    DEPENDS ${from} VERBATIM)
+  list(APPEND brimlet_gzipped ${PROJECT_BINARY_DIR}/${to})
+endforeach()
+add_custom_target(brimlet_docs ALL DEPENDS ${brimlet_gzipped})
+install(FILES ${PROJECT_BINARY_DIR}/brimlet.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+# Not CMAKE_INSTALL_DOCDIR, which would be named after the project (Brimlet).
+install(FILES ${PROJECT_SOURCE_DIR}/packaging/copyright ${PROJECT_BINARY_DIR}/changelog.gz
+  DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/brimlet)
+
+# One version everywhere: the changelog's newest entry and the AppStream
+# release must name the project's version.
+set(brimlet_metainfo ${PROJECT_SOURCE_DIR}/resources/arpa.home.brimlet.metainfo.xml)
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS
+  ${PROJECT_SOURCE_DIR}/CHANGELOG ${brimlet_metainfo})
+file(STRINGS ${PROJECT_SOURCE_DIR}/CHANGELOG brimlet_newest LIMIT_COUNT 1)
+file(READ ${brimlet_metainfo} brimlet_releases)
+string(REPLACE "." "[.]" brimlet_version_pattern "${PROJECT_VERSION}")
+if(NOT brimlet_newest MATCHES "^brimlet \\(${brimlet_version_pattern}\\) "
+    OR NOT brimlet_releases MATCHES "<release version=\"${brimlet_version_pattern}\"")
+  message(FATAL_ERROR "CHANGELOG's first entry and a release in the AppStream file must be "
+    "for version ${PROJECT_VERSION}")
+endif()
+
 # The Debian package: `cpack -G DEB` in a release build directory makes
 # brimlet_<version>_<arch>.deb from the install rules of the tree.
 set(CPACK_GENERATOR DEB)
