@@ -1,10 +1,13 @@
 #!/usr/bin/env bash
 # Tests of what gets installed.
 #   package-test.sh install-layout BUILD_DIR
-#       `cmake --install` into a scratch prefix; every file in its XDG place.
+#       `cmake --install` into a scratch prefix; every file in its XDG place,
+#       the desktop entry and the AppStream metadata without a remark from
+#       their validators.
 #   package-test.sh deb BUILD_DIR release|sanitized
-#       Only in CI (CI=true) and as root, since it changes the machine: builds
-#       the .deb with cpack, installs it with dpkg, checks the installed files
+#       Builds the .deb with cpack and has lintian find neither error nor
+#       warning in it. Then, only in CI (CI=true) and as root, since it
+#       changes the machine: installs it with dpkg, checks the installed files
 #       and runs /usr/bin/brimlet on the test display until its icon docks.
 # Exit status 77 means skipped.
 set -uo pipefail
@@ -42,21 +45,45 @@ check_layout() {
   done
   grep -q "^Comment=." "$desktop" || fail "$desktop has no Comment"
   grep -q "^Terminal=true" "$desktop" && fail "$desktop asks for a terminal"
-  if command -v desktop-file-validate >/dev/null; then
-    desktop-file-validate "$desktop" || fail "$desktop is not a valid desktop entry"
+  local said
+  if have desktop-file-validate; then
+    said=$(desktop-file-validate "$desktop" 2>&1) && [[ -z "$said" ]] ||
+      fail "desktop-file-validate on $desktop: $said"
   fi
   local metainfo="$root/share/metainfo/arpa.home.brimlet.metainfo.xml"
   [[ -f "$metainfo" ]] || fail "no $metainfo"
-  if command -v appstreamcli >/dev/null; then
-    appstreamcli validate --no-net "$metainfo" >/dev/null ||
-      fail "$metainfo is not valid AppStream metadata"
+  if have appstreamcli; then
+    # Not even a pedantic hint: every remark is printed as "X: file:line: tag".
+    said=$(LC_ALL=C.UTF-8 appstreamcli validate --no-net --pedantic "$metainfo" 2>&1)
+    (($? == 0)) && ! grep -q "^[A-Z]: " <<<"$said" || fail "appstreamcli on $metainfo: $said"
   fi
+  local man="$root/share/man/man1/brimlet.1.gz"
+  gzip -t "$man" 2>/dev/null || fail "no gzipped manual page at $man"
+  if have man; then
+    said=$(LC_ALL=C.UTF-8 MANWIDTH=80 man --warnings -l "$man" 2>&1 >/dev/null) && [[ -z "$said" ]] ||
+      fail "man reports on $man: $said"
+  fi
+  local doc="$root/share/doc/brimlet"
+  head -n 1 "$doc/copyright" 2>/dev/null | grep -q "^Format: .*copyright-format/1.0/" ||
+    fail "no machine-readable $doc/copyright"
+  zcat "$doc/changelog.gz" 2>/dev/null | head -n 1 | grep -q "^brimlet (" ||
+    fail "no changelog at $doc/changelog.gz"
   local icon="$root/share/icons/hicolor/scalable/apps/brimlet.svg"
   [[ -s "$icon" ]] || fail "no icon at $icon"
   grep -q "<svg" "$icon" || fail "$icon is not an SVG image"
   local qm="$root/share/brimlet/translations/brimlet_de.qm"
   [[ -s "$qm" ]] || fail "no German catalogue at $qm"
-  echo "layout under $root: program, desktop entry, icon and translations in place"
+  echo "layout under $root: program, desktop entry, metadata, icon, translations, manual page," \
+    "copyright and changelog in place"
+}
+
+# have TOOL: whether TOOL is there; in CI a missing checker is a failure,
+# elsewhere its check is left out (tools/install-deps --test installs them).
+have() {
+  command -v "$1" >/dev/null && return 0
+  [[ "${CI:-}" == "true" ]] && fail "$1 is missing (tools/install-deps --test installs it)"
+  echo "not checked: $1 is missing"
+  return 1
 }
 
 # docked_icon PID: prints the id of PID's docked tray icon window, if any.
@@ -111,11 +138,9 @@ deb) ;;
 *) fail "unknown mode $mode" ;;
 esac
 
-[[ "${CI:-}" == "true" ]] || skip "installs a package on this machine; runs only in CI (CI=true)"
-[[ $(id -u) -eq 0 ]] || skip "installs a package on this machine; needs root"
 [[ "${3:-release}" == "release" ]] || skip "packages come from the release build, not a sanitizer build"
-for tool in cpack dpkg dpkg-deb dpkg-shlibdeps apt-get; do
-  command -v "$tool" >/dev/null || fail "$tool is missing (tools/install-deps --test installs it)"
+for tool in cpack dpkg-deb dpkg-shlibdeps; do
+  command -v "$tool" >/dev/null || fail "$tool is missing (tools/install-deps installs it)"
 done
 
 cpack --config "$build/CPackConfig.cmake" -B "$work/out" >"$work/cpack.log" 2>&1 ||
@@ -123,6 +148,18 @@ cpack --config "$build/CPackConfig.cmake" -B "$work/out" >"$work/cpack.log" 2>&1
 deb=$(find "$work/out" -maxdepth 1 -name 'brimlet_*.deb' | head -n 1)
 [[ -n "$deb" ]] || { cat "$work/cpack.log"; fail "cpack made no brimlet_*.deb"; }
 echo "built $(basename "$deb")"
+
+# What a distribution checks first: no error and no warning from lintian.
+have lintian || skip "built the package; lintian is missing to check it"
+lintian --fail-on error,warning "$deb" >"$work/lintian.log" 2>&1 ||
+  { cat "$work/lintian.log"; fail "lintian finds errors or warnings in the package"; }
+echo "lintian: no error and no warning"
+
+[[ "${CI:-}" == "true" ]] || skip "built and checked; installs a package on this machine only in CI (CI=true)"
+[[ $(id -u) -eq 0 ]] || skip "built and checked; installs a package on this machine only as root"
+for tool in dpkg apt-get; do
+  command -v "$tool" >/dev/null || fail "$tool is missing (tools/install-deps --test installs it)"
+done
 
 depends=$(dpkg-deb -f "$deb" Depends)
 echo "Depends: $depends"
