@@ -216,15 +216,19 @@ void MenuBarExtra::showPanel(std::optional<QPoint> at) {
             available &= *free;
         }
         if (!icon.isValid() && at) {
-            QPoint click = *at;
+            // Any program on the bus may name any point; one off the screen
+            // counts as its nearest edge.
+            const QRect bounds = screen->geometry();
+            QPoint click(std::clamp(at->x(), bounds.left(), bounds.right()),
+                         std::clamp(at->y(), bounds.top(), bounds.bottom()));
             // Wayland bars may name the click within the icon rather than on
             // the screen (waybar does), and no program can learn where the
             // icon is: only how far the click lies from an edge is kept, and
             // the panel goes to the right end, where trays usually sit.
             if (qEnvironmentVariableIsSet("WAYLAND_DISPLAY")) {
-                click.setX(screen->geometry().right());
+                click.setX(bounds.right());
             }
-            icon = iconAround(click, screen->geometry());
+            icon = iconAround(click, bounds);
         }
     }
     const QRect where = panelGeometry(panel_.size(), icon, available);
