@@ -4,23 +4,29 @@
 // 64 bytes tell what the size of the texts costs; a rebuild with the same
 // list tells what the rebuild costs without a new row. Last, one row laid
 // out and painted, for a letter under tens of thousands of marks beside
-// plain prose of the same size.
+// plain prose of the same size. And one keystroke in the search field over
+// texts of 1 MB in each script.
 #include <benchmark/benchmark.h>
 
 #include <QApplication>
 #include <QEvent>
+#include <QLineEdit>
 #include <QWidget>
 #include <algorithm>
+#include <array>
 #include <chrono>
 #include <cstddef>
 #include <cstdlib>
 #include <memory>
 #include <random>
 #include <string>
+#include <string_view>
 #include <vector>
 
+#include "bench_texts.h"
 #include "history/clip_store.h"
 #include "panel/item_row.h"
+#include "panel/search_filter.h"
 #include "panel/shelf_view.h"
 #include "platform/fakes/fake_pasteboard.h"
 #include "platform/fakes/fake_scheduling.h"
@@ -50,6 +56,25 @@ platform::Text distinctText(std::size_t size, unsigned seed) {
     return platform::Text(std::move(out));
 }
 
+// One text more than the history holds: cycling through them, each copy is
+// new to the history.
+std::vector<platform::Text> distinctTexts(std::size_t size) {
+    std::vector<platform::Text> texts;
+    for (unsigned i = 0; i <= kHistoryCapacity; ++i) {
+        texts.push_back(distinctText(size, i + 1));
+    }
+    return texts;
+}
+
+// `s` less its last character.
+std::string_view chopped(std::string_view s) {
+    std::size_t end = s.size() - 1;
+    while (end > 0 && (static_cast<unsigned char>(s[end]) & 0xC0) == 0x80) {
+        --end;
+    }
+    return s.substr(0, end);
+}
+
 // Counts paint events of the panel's rows, to show that painting happened.
 class PaintCounter final : public QObject {
   public:
@@ -72,12 +97,7 @@ class PanelRig {
     std::size_t next_ = 0;
 
   public:
-    explicit PanelRig(std::size_t entryBytes) {
-        // One text more than the history holds: cycling through them, each
-        // copy is new to the history.
-        for (unsigned i = 0; i <= kHistoryCapacity; ++i) {
-            texts_.push_back(distinctText(entryBytes, i + 1));
-        }
+    explicit PanelRig(std::vector<platform::Text> texts) : texts_(std::move(texts)) {
         store = ClipStore::make({
             .generalPasteboard = [this]() -> platform::Pasteboard& { return board_; },
             .timers = &timers_,
@@ -131,7 +151,7 @@ void reportPaints(benchmark::State& state, const PanelRig& rig) {
 }
 
 void BM_PanelCopyAtCap(benchmark::State& state) {
-    PanelRig rig(static_cast<std::size_t>(state.range(0)));
+    PanelRig rig(distinctTexts(static_cast<std::size_t>(state.range(0))));
     for (auto _ : state) {
         rig.copyNext();
     }
@@ -149,7 +169,7 @@ BENCHMARK(BM_PanelCopyAtCap)
     ->Unit(benchmark::kMillisecond);
 
 void BM_PanelRebuildSameItems(benchmark::State& state) {
-    PanelRig rig(static_cast<std::size_t>(state.range(0)));
+    PanelRig rig(distinctTexts(static_cast<std::size_t>(state.range(0))));
     for (auto _ : state) {
         rig.store->setItems(rig.store->items());
         rig.settle();
@@ -176,7 +196,7 @@ std::string markStack(std::size_t size) {
 // whole GUI-thread share (capture, rebuild, layout, paint), the slowest
 // reported. Their keys were made beforehand, as the clipboard's reader does.
 void BM_PanelCopyMarkStacksThenPlain(benchmark::State& state) {
-    PanelRig rig(64);
+    PanelRig rig(distinctTexts(64));
     std::vector<platform::Text> texts;
     for (int i = 0; i < 5; ++i) {
         texts.emplace_back(std::to_string(i) + markStack(180000));
@@ -227,6 +247,45 @@ BENCHMARK(BM_RowLayout_Prose_Baseline)
     ->Arg(180000)
     ->Arg(1800000)
     ->Unit(benchmark::kMillisecond);
+
+// One keystroke in the search field over a full history of 1 MB texts in
+// `script`, from the query less its last character to the whole query and
+// back: every fifth text ends in the query, so each keystroke reads all the
+// texts and the panel builds its rows anew.
+void BM_PanelKeystroke(benchmark::State& state, bench::Script script) {
+    constexpr std::size_t kSize = 1 << 20;
+    const std::string_view query = bench::absentQueryOf(script);
+    std::vector<platform::Text> texts;
+    for (unsigned i = 0; i <= kHistoryCapacity; ++i) {
+        std::string text = "#" + std::to_string(i) + " " + bench::prose(script, kSize, i + 1);
+        text += i % 5 == 0 ? query : std::string_view();
+        texts.emplace_back(std::move(text));
+    }
+    PanelRig rig(std::move(texts));
+    const auto expected = static_cast<std::size_t>(kHistoryCapacity / 5);
+    if (filterItems(rig.store->items(), query).size() != expected ||
+        filterItems(rig.store->items(), chopped(query)).size() != expected) {
+        state.SkipWithError("setup: the query should match every fifth text");
+    }
+    auto* search = rig.view->findChild<QLineEdit*>("search");
+    const std::array<QString, 2> keystrokes = {QString::fromUtf8(query),
+                                               QString::fromUtf8(chopped(query))};
+    std::size_t next = 0;
+    for (auto _ : state) {
+        search->setText(keystrokes[next]);
+        next ^= 1;
+        rig.settle();
+    }
+    reportPaints(state, rig);
+}
+BENCHMARK_CAPTURE(BM_PanelKeystroke, English, bench::Script::English)
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_PanelKeystroke, Russian, bench::Script::Russian)
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_PanelKeystroke, Greek, bench::Script::Greek)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_PanelKeystroke, Arabic, bench::Script::Arabic)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_PanelKeystroke, CJK, bench::Script::Cjk)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_PanelKeystroke, Emoji, bench::Script::Emoji)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 }  // namespace brimlet
