@@ -4,20 +4,18 @@
 // case-sensitive), and memchr for a byte that no key holds, run over the
 // keys: reading them once, the least any search has to do. Every case
 // reports its time against that floor, measured in the same run, as
-// x_memchr; both in the thread's CPU time, which other programs on a busy
-// machine do not stretch.
+// x_memchr; both in the thread's CPU time.
 #include <benchmark/benchmark.h>
 
 #include <array>
 #include <cstddef>
 #include <cstring>
-#include <ctime>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
-#include "bench_texts.h"
+#include "bench_search.h"
 #include "history/clip_store.h"
 #include "panel/search_filter.h"
 
@@ -25,12 +23,6 @@ namespace brimlet {
 namespace {
 
 using bench::Script;
-
-double cpuSeconds() {
-    timespec now{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
-    return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) * 1e-9;
-}
 
 // Letters under long runs of marks of three classes.
 std::string markStacks(std::size_t size, unsigned seed) {
@@ -74,7 +66,7 @@ std::size_t memchrPass(const std::vector<ClipItem>& items) {
     std::size_t hits = 0;
     for (const auto& item : items) {
         const std::string_view key = item.text.searchKey(rules);
-        hits += std::memchr(key.data(), '\xfe', key.size()) != nullptr;
+        hits += std::memchr(key.data(), 0xfe, key.size()) != nullptr;
     }
     return hits;
 }
@@ -96,7 +88,7 @@ void run(benchmark::State& state, Way way, Corpus corpus, std::string_view query
     if (!filterItems(items, query).empty()) {
         state.SkipWithError("setup: the query should match nothing");
     }
-    const double start = cpuSeconds();
+    const double start = bench::cpuSeconds();
     for (auto _ : state) {
         switch (way) {
             case Way::Filter:
@@ -110,14 +102,14 @@ void run(benchmark::State& state, Way way, Corpus corpus, std::string_view query
                 break;
         }
     }
-    const double spent = (cpuSeconds() - start) / static_cast<double>(state.iterations());
+    const double spent = (bench::cpuSeconds() - start) / static_cast<double>(state.iterations());
     // The floor, right after the case on the same keys.
     constexpr int kPasses = 20;
-    const double floorStart = cpuSeconds();
+    const double floorStart = bench::cpuSeconds();
     for (int i = 0; i < kPasses; ++i) {
         benchmark::DoNotOptimize(memchrPass(items));
     }
-    state.counters["x_memchr"] = spent / ((cpuSeconds() - floorStart) / kPasses);
+    state.counters["x_memchr"] = spent / ((bench::cpuSeconds() - floorStart) / kPasses);
     state.SetBytesProcessed(
         static_cast<std::int64_t>(state.iterations() * kHistoryCapacity * state.range(0)));
 }

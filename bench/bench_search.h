@@ -1,8 +1,10 @@
-// Prose in the scripts the search benchmarks cover, and for each a query
-// that occurs in none of its texts.
+// What the search benchmarks share: prose in the scripts they cover, for
+// each a query that occurs in none of its texts, and a clock of the thread's
+// CPU time, which other programs on a busy machine do not stretch.
 #pragma once
 
 #include <cstddef>
+#include <ctime>
 #include <random>
 #include <string>
 #include <string_view>
@@ -93,6 +95,12 @@ inline std::string prose(Script script, std::size_t size, unsigned seed) {
         }
     }
     return text;
+}
+
+inline double cpuSeconds() {
+    timespec now{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+    return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) * 1e-9;
 }
 
 }  // namespace brimlet::bench
