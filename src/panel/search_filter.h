@@ -21,6 +21,11 @@ namespace brimlet {
 // The matcher behind filterItems, open to tests.
 namespace search_detail {
 
+// filterItems with memmem in place of ByteSearch: the plain search that the
+// fast one must agree with.
+[[nodiscard]] std::vector<ClipItem> filterItemsPlain(const std::vector<ClipItem>& items,
+                                                     std::string_view query);
+
 // True when the search key `key` holds `needle`, a query's search key, at a
 // place where a match may end.
 [[nodiscard]] bool keyContains(std::string_view key, std::string_view needle);
