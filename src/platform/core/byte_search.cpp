@@ -14,8 +14,11 @@ namespace brimlet::platform {
 namespace byte_search_detail {
 
 std::size_t findPlain(std::string_view hay, std::string_view needle, std::size_t from) {
-    if (from > hay.size()) {
+    if (from > hay.size() || needle.size() > hay.size() - from) {
         return std::string_view::npos;
+    }
+    if (needle.empty()) {
+        return from;  // and memmem is never given an empty view's null pointer
     }
     const void* hit = memmem(hay.data() + from, hay.size() - from, needle.data(), needle.size());
     return hit ? static_cast<std::size_t>(static_cast<const char*>(hit) - hay.data())
