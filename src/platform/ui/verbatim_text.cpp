@@ -6,6 +6,8 @@
 #include <QTextBoundaryFinder>
 #include <QTextLayout>
 #include <algorithm>
+#include <array>
+#include <optional>
 
 namespace brimlet::platform::ui {
 namespace {
@@ -18,18 +20,84 @@ constexpr std::size_t kMaxPrefixBytes = std::size_t{256} * 1024;
 
 constexpr QChar kLineBreak = QChar::LineSeparator;
 constexpr QChar kEllipsis = QChar(0x2026);
-// Each shown line is a bidi isolate, so that overrides inside the text end
-// with it and the ellipsis stays at the line's end.
-constexpr QChar kIsolateStart = QChar(0x2068);  // FIRST STRONG ISOLATE
-constexpr QChar kIsolateEnd = QChar(0x2069);
+// A visible mark is a left-to-right isolate of its own: it reads the same in
+// any text around it and leaves that text's order alone.
+constexpr QChar kMarkStart = QChar(0x2066);  // LEFT-TO-RIGHT ISOLATE
+constexpr QChar kMarkEnd = QChar(0x2069);    // POP DIRECTIONAL ISOLATE
 
 bool isLineBreak(char16_t c) {
     return c == u'\n' || c == u'\r' || c == 0x0B || c == 0x0C || c == 0x85 || c == 0x2028 ||
            c == 0x2029;
 }
 
-bool isHiddenControl(char16_t c) {
-    return (c < 0x20 && c != u'\t') || (c >= 0x7F && c <= 0x9F);
+// C1 controls by their ISO 6429 abbreviations, from U+0080 on (NEL is a
+// line break).
+constexpr std::array<const char*, 32> kC1Names = {
+    "PAD", "HOP", "BPH", "NBH", "IND", "NEL", "SSA", "ESA", "HTS", "HTJ", "VTS",
+    "PLD", "PLU", "RI",  "SS2", "SS3", "DCS", "PU1", "PU2", "STS", "CCH", "MW",
+    "SPA", "EPA", "SOS", "SGC", "SCI", "CSI", "ST",  "OSC", "PM",  "APC"};
+
+// Embeddings, overrides and isolates would reorder what follows them.
+const char* bidiControlName(char16_t c) {
+    switch (c) {
+        case 0x202A:
+            return "LRE";
+        case 0x202B:
+            return "RLE";
+        case 0x202C:
+            return "PDF";
+        case 0x202D:
+            return "LRO";
+        case 0x202E:
+            return "RLO";
+        case 0x2066:
+            return "LRI";
+        case 0x2067:
+            return "RLI";
+        case 0x2068:
+            return "FSI";
+        case 0x2069:
+            return "PDI";
+        default:
+            return nullptr;
+    }
+}
+
+// What stands in the row for a character that would otherwise be invisible
+// or act on the text around it; empty for any other character.
+QString visibleForm(char16_t c) {
+    if (c < 0x20) {
+        return QChar(0x2400 + c);  // the Control Pictures, ␀ to ␟
+    }
+    if (c == 0x7F) {
+        return QChar(0x2421);  // ␡
+    }
+    const char* name = c >= 0x80 && c <= 0x9F ? kC1Names[c - 0x80] : bidiControlName(c);
+    if (name == nullptr) {
+        return {};
+    }
+    return QString(kMarkStart) + QChar(0x27E8) + QLatin1String(name) + QChar(0x27E9) + kMarkEnd;
+}
+
+// The direction of the first strong character outside the visible marks.
+std::optional<Qt::LayoutDirection> firstStrongDirection(const QString& shown) {
+    bool inMark = false;
+    for (const QChar c : shown) {
+        if (c == kMarkStart || c == kMarkEnd) {
+            inMark = c == kMarkStart;
+        } else if (!inMark) {
+            switch (c.direction()) {
+                case QChar::DirL:
+                    return Qt::LeftToRight;
+                case QChar::DirR:
+                case QChar::DirAL:
+                    return Qt::RightToLeft;
+                default:
+                    break;
+            }
+        }
+    }
+    return std::nullopt;
 }
 
 bool isMark(char32_t c) {
@@ -48,23 +116,50 @@ bool isMark(char32_t c) {
 constexpr int kMaxMarksPerCluster = 16;
 
 QTextOption lineOption(Qt::LayoutDirection direction, QTextOption::WrapMode wrap) {
-    QTextOption option(Qt::AlignLeading);
+    QTextOption option;
     option.setTextDirection(direction);
     option.setWrapMode(wrap);
     return option;
 }
 
-// Elision ends in U+2026, or in three dots where the font lacks it.
-QString withoutEllipsis(QString elided, const QString& original) {
-    if (elided == original) {
-        return elided;
+// One line of `text`, not wrapped, against the start side of `width`: the
+// right one for a right-to-left line, whose trailing blanks go to its left.
+void layOutLine(QTextLayout& layout, Qt::LayoutDirection direction, qreal width) {
+    layout.setTextOption(lineOption(direction, QTextOption::NoWrap));
+    layout.beginLayout();
+    QTextLine line = layout.createLine();
+    layout.endLayout();
+    if (direction == Qt::RightToLeft) {
+        line.setPosition(QPointF(width - line.naturalTextWidth(), 0));
     }
-    if (elided.endsWith(kEllipsis)) {
-        elided.chop(1);
-    } else if (elided.endsWith(QStringLiteral("..."))) {
-        elided.chop(3);
+}
+
+qreal naturalWidth(const QString& text, const QFont& font, Qt::LayoutDirection direction) {
+    QTextLayout layout(text, font);
+    layOutLine(layout, direction, 0);
+    return layout.lineAt(0).naturalTextWidth();
+}
+
+// The longest beginning of `text` that fits `width` with an ellipsis after
+// it, measured as laid out in `direction`: the cut is at the logical end,
+// wherever that ends up on the screen.
+QString beginningBeforeEllipsis(const QString& text, const QFont& font,
+                                Qt::LayoutDirection direction, qreal width) {
+    const qreal room = width - naturalWidth(kEllipsis, font, direction);
+    QTextLayout layout(text, font);
+    layout.setTextOption(lineOption(direction, QTextOption::WrapAnywhere));
+    layout.beginLayout();
+    QTextLine line = layout.createLine();
+    line.setLineWidth(std::max<qreal>(room, 0));
+    layout.endLayout();
+    qsizetype length = line.textLength();
+    // Shaping across the cut can widen it a little: give back clusters.
+    QTextBoundaryFinder clusters(QTextBoundaryFinder::Grapheme, text);
+    while (length > 0 && naturalWidth(text.left(length) + kEllipsis, font, direction) > width) {
+        clusters.setPosition(length);
+        length = std::max<qsizetype>(clusters.toPreviousBoundary(), 0);
     }
-    return elided;
+    return text.left(length);
 }
 
 }  // namespace
@@ -120,7 +215,10 @@ QString displayPrefix(std::string_view utf8, std::size_t maxBytes, bool& complet
             }
             shown.append(kLineBreak);
             marks = 0;
-        } else if (!isHiddenControl(c)) {
+        } else if (const QString visible = visibleForm(c); !visible.isEmpty() && c != u'\t') {
+            shown.append(visible);
+            marks = 0;
+        } else {
             marks = isMark(c) ? marks + 1 : 0;
             if (marks <= kMaxMarksPerCluster) {
                 shown.append(QChar(c));
@@ -154,7 +252,6 @@ const std::vector<VerbatimText::Line>& VerbatimText::lines(int width) const {
 }
 
 std::vector<VerbatimText::Line> VerbatimText::layOut(int width) const {
-    const QFontMetricsF metrics(font());
     const auto available = static_cast<qreal>(std::max(width, 1));
     const int wanted = lineLimit_ + 1;  // one more tells whether anything is cut
 
@@ -166,10 +263,10 @@ std::vector<VerbatimText::Line> VerbatimText::layOut(int width) const {
     for (;;) {
         bool complete = false;
         shown = displayPrefix(text_.bytes(), prefixBytes, complete);
+        direction_ = firstStrongDirection(shown).value_or(layoutDirection());
         layout.setText(shown);
         layout.setFont(font());
-        layout.setTextOption(
-            lineOption(layoutDirection(), QTextOption::WrapAtWordBoundaryOrAnywhere));
+        layout.setTextOption(lineOption(direction_, QTextOption::WrapAtWordBoundaryOrAnywhere));
         laidOut.clear();
         layout.beginLayout();
         while (static_cast<int>(laidOut.size()) < wanted) {
@@ -211,7 +308,7 @@ std::vector<VerbatimText::Line> VerbatimText::layOut(int width) const {
         result.push_back({});
     }
     if (more) {
-        // The last line runs on to its paragraph's end, elided to fit.
+        // The last line runs on to its paragraph's end, cut to fit.
         const qsizetype start = laidOut.empty() ? 0 : laidOut.back().textStart();
         qsizetype end = shown.indexOf(kLineBreak, start);
         if (end < 0) {
@@ -220,18 +317,19 @@ std::vector<VerbatimText::Line> VerbatimText::layOut(int width) const {
         const QString rest = shown.mid(start, end - start);
         Line& last = result.back();
         last.elided = true;
-        last.text = rest;
-        if (metrics.horizontalAdvance(rest + kEllipsis) > available) {
-            // Qt's elision ends in its own ellipsis; ours follows the line.
-            QString body = metrics.elidedText(rest, Qt::ElideRight, available);
-            if (body == rest) {
-                const qreal room = available - metrics.horizontalAdvance(kEllipsis);
-                body = metrics.elidedText(rest, Qt::ElideRight, std::max<qreal>(room, 0));
-            }
-            last.text = withoutEllipsis(body, rest);
-        }
+        last.text = naturalWidth(rest + kEllipsis, font(), direction_) > available
+                        ? beginningBeforeEllipsis(rest, font(), direction_, available)
+                        : rest;
     }
     return result;
+}
+
+std::unique_ptr<QTextLayout> VerbatimText::lineLayout(std::size_t index, int width) const {
+    const Line& shown = lines(width).at(index);
+    auto layout =
+        std::make_unique<QTextLayout>(shown.elided ? shown.text + kEllipsis : shown.text, font());
+    layOutLine(*layout, direction_, width);
+    return layout;
 }
 
 int VerbatimText::heightForWidth(int width) const {
@@ -251,24 +349,15 @@ void VerbatimText::paintEvent(QPaintEvent* /*event*/) {
     // Stacked marks and tall fallback glyphs must not spill over neighbours.
     painter.setClipRect(rect());
     painter.setPen(palette().color(QPalette::WindowText));
-    const QFontMetricsF metrics(font());
+    const qreal ascent = QFontMetricsF(font()).ascent();
     const int lineSpacing = fontMetrics().lineSpacing();
-    const auto& shown = lines(width());
-    for (std::size_t i = 0; i < shown.size(); ++i) {
-        QString text = kIsolateStart + shown[i].text + kIsolateEnd;
-        if (shown[i].elided) {
-            text += kEllipsis;
-        }
-        QTextLayout layout(text, font());
-        layout.setTextOption(lineOption(layoutDirection(), QTextOption::NoWrap));
-        layout.beginLayout();
-        QTextLine line = layout.createLine();
-        line.setLineWidth(width());
-        layout.endLayout();
+    const std::size_t count = lines(width()).size();
+    for (std::size_t i = 0; i < count; ++i) {
+        const auto layout = lineLayout(i, width());
         // Every line sits on the font's own baseline grid, whatever fallback
         // fonts it needed.
-        const qreal baseline = static_cast<qreal>(i) * lineSpacing + metrics.ascent();
-        layout.draw(&painter, QPointF(0, baseline - line.ascent()));
+        const qreal baseline = static_cast<qreal>(i) * lineSpacing + ascent;
+        layout->draw(&painter, QPointF(0, baseline - layout->lineAt(0).ascent()));
     }
 }
 

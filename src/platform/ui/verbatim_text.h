@@ -1,9 +1,15 @@
 // A text shown exactly as held: no markup, no translation, at most a few
-// lines, cut at the tail with an ellipsis. Safe for any clipboard content.
+// lines, cut at the tail with an ellipsis. Safe for any clipboard content:
+// characters that would be invisible or reorder the text show as visible
+// marks instead (see displayPrefix). The text's first strong character sets
+// its direction: a right-to-left text starts at the right edge and its
+// ellipsis stands at its logical end, on the left.
 #pragma once
 
 #include <QString>
+#include <QTextLayout>
 #include <QWidget>
+#include <memory>
 #include <vector>
 
 #include "platform/core/text.h"
@@ -23,6 +29,8 @@ class VerbatimText final : public QWidget {
 
     // The lines shown at `width`: at least one, at most the line limit.
     [[nodiscard]] const std::vector<Line>& lines(int width) const;
+    // The line at `index` as it is drawn, ellipsis included.
+    [[nodiscard]] std::unique_ptr<QTextLayout> lineLayout(std::size_t index, int width) const;
 
     [[nodiscard]] bool hasHeightForWidth() const override { return true; }
     [[nodiscard]] int heightForWidth(int width) const override;
@@ -38,20 +46,23 @@ class VerbatimText final : public QWidget {
 
     Text text_;
     int lineLimit_;
+    mutable Qt::LayoutDirection direction_ = Qt::LeftToRight;
     mutable int cachedWidth_ = -1;
     mutable std::vector<Line> cachedLines_;
 };
 
 // The text as it is shown: undecodable bytes as U+FFFD, every kind of line
-// break as U+2028, other control characters (NUL included) left out, and no
-// more than 16 combining marks on one letter. Only the first `maxBytes` bytes
+// break as U+2028, tabs as they are, and no more than 16 combining marks on
+// one letter. Other C0 controls (NUL included) show as their Control Picture
+// (ESC as U+241B), DEL as U+2421, and C1 controls, bidi embeddings, overrides
+// and isolates as their abbreviation in angle brackets, "⟨CSI⟩", "⟨RLO⟩",
+// isolated so that they act on nothing. Only the first `maxBytes` bytes
 // are read, cut between clusters where possible. `complete` tells whether
 // that was the whole text.
 [[nodiscard]] QString displayPrefix(std::string_view utf8, std::size_t maxBytes, bool& complete);
 
-// The text for assistive technology: at most `maxBytes` of it, undecodable
-// bytes as U+FFFD, without control characters other than tab and line feed,
-// and an ellipsis where it was cut.
+// The text for assistive technology: at most `maxBytes` of it, shown as
+// above with line feeds for line breaks, and an ellipsis where it was cut.
 [[nodiscard]] QString readableText(std::string_view utf8, std::size_t maxBytes);
 
 }  // namespace brimlet::platform::ui

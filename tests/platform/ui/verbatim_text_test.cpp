@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <QFontMetrics>
+#include <QTextLayout>
 #include <string>
 
 #include "support/repeat.h"
@@ -21,13 +22,25 @@ Lines linesOf(const std::string& bytes) {
 
 using testing::repeat;
 
-TEST(VerbatimText, ShowsMarkupLiterallyBrokenBytesAsReplacementAndNulAsNothing) {
+TEST(VerbatimText, ShowsMarkupLiterallyBrokenBytesAsReplacementAndControlsAsInertMarks) {
     const std::string markup = "<b>bold</b> &amp; *a* _b_ `c` %d %@ \\n";
     EXPECT_EQ(linesOf(markup), (Lines{{QString::fromStdString(markup), false}}));
     EXPECT_EQ(linesOf(std::string("ab\xff\xfe") + "cd").at(0).text,
               QString::fromUtf16(u"ab\uFFFD\uFFFDcd"));
-    EXPECT_EQ(linesOf(std::string("before\0after", 12)).at(0).text, "beforeafter");
     EXPECT_TRUE(linesOf("ok\xe2\x82").at(0).text.startsWith("ok"));
+    // Controls other than tab and line breaks, and bidi controls, are seen
+    // and act on nothing; the row's direction comes from the letters.
+    const VerbatimText controls(Text(std::string("\0\x1b[31m\a\t\x7f\u009b\u202Eabc", 17)), 2);
+    EXPECT_EQ(controls.lines(kWidth).at(0).text,
+              QString::fromUtf16(u"\u2400\u241B[31m\u2407\t\u2421\u2066\u27E8CSI\u27E9\u2069"
+                                 u"\u2066\u27E8RLO\u27E9\u2069abc"));
+    const auto line = controls.lineLayout(0, kWidth);
+    const auto at = [&](QChar c) {
+        return line->lineAt(0).cursorToX(static_cast<int>(line->text().indexOf(c)));
+    };
+    EXPECT_LT(at('R'), at('O'));
+    EXPECT_LT(at('O'), at('a'));
+    EXPECT_LT(at('a'), at('c'));
 }
 
 TEST(VerbatimText, LineBreaksCountTowardsTheTwoLines) {
@@ -57,9 +70,37 @@ TEST(VerbatimText, LongHugeAndInvisibleTextsShowTheirBeginningInTwoLines) {
     EXPECT_LE(stack.size(), 1 + 16 + 5);  // stacks are cut short
 }
 
+// Long Hebrew and Arabic: the first word at the right edge of each line, the
+// cut at the logical end, its ellipsis whole at the left.
+TEST(VerbatimText, RightToLeftTextsStartAtTheRightAndEndInAWholeEllipsisOnTheLeft) {
+    for (const std::string word : {"\u05DE\u05D9\u05DC\u05D4", "\u0643\u0644\u0645\u0629"}) {
+        std::string text;
+        for (int i = 1; i <= 40; ++i) {
+            text += word + std::to_string(i) + " ";
+        }
+        const VerbatimText row(Text(text), 2);
+        const Lines& lines = row.lines(kWidth);
+        ASSERT_EQ(lines.size(), 2U);
+        EXPECT_TRUE(lines[1].elided);
+        EXPECT_TRUE(lines[0].text.startsWith(QString::fromStdString(word + "1 ")));
+        for (std::size_t i = 0; i < 2; ++i) {
+            const auto layout = row.lineLayout(i, kWidth);
+            const QTextLine line = layout->lineAt(0);
+            EXPECT_NEAR(line.cursorToX(0), kWidth, 1) << i;
+            EXPECT_GE(line.naturalTextRect().left(), 0) << i;
+        }
+        // The ellipsis is the last character and the leftmost glyph.
+        const auto last = row.lineLayout(1, kWidth);
+        const int end = static_cast<int>(last->text().size());
+        ASSERT_TRUE(last->text().endsWith(kEllipsis));
+        EXPECT_NEAR(last->lineAt(0).cursorToX(end), last->lineAt(0).naturalTextRect().left(), 1);
+        EXPECT_GT(last->lineAt(0).cursorToX(end - 1), last->lineAt(0).cursorToX(end) + 3);
+    }
+}
+
 TEST(VerbatimText, ReadableTextIsBoundedAndSafeForAssistiveTechnology) {
     EXPECT_EQ(readableText("line one\nline two", 100), "line one\nline two");
-    EXPECT_EQ(readableText(std::string("a\0b", 3), 100), "ab");
+    EXPECT_EQ(readableText(std::string("a\0b", 3), 100), QString::fromUtf16(u"a\u2400b"));
     EXPECT_EQ(readableText(std::string(10000, 'y'), 64), QString(64, 'y') + kEllipsis);
 }
 
