@@ -21,6 +21,8 @@ ItemRow::ItemRow(ClipItem item, std::function<void()> action, QWidget* parent)
           parent),
       item_(std::move(item)),
       action_(std::move(action)) {
+    // The list is the keyboard's stop; rows take no focus of their own.
+    setFocusPolicy(Qt::NoFocus);
     // Screen readers get the entry's text, cut to a size they can take.
     setAccessibleName(ui::readableText(item_.text.bytes(), kAccessibleTextBytes));
     setBackground(Qt::transparent, kCornerRadius);

@@ -31,10 +31,13 @@ QByteArray keyOf(const Uuid& id) {
 
 ShelfView::ShelfView(ClipStore& store, platform::MainExecutor& executor, QWidget* parent)
     : QWidget(parent), store_(store), executor_(executor) {
-    setFixedSize(kWidth, kHeight);
+    // Its window may give it less where the screen is small; the list
+    // scrolls then.
+    resize(kWidth, kHeight);
 
     QBoxLayout* stack =
         ui::vStack(this, kSpacing, QMargins(kPadding, kPadding, kPadding, kPadding));
+    stack->setSizeConstraint(QLayout::SetNoConstraint);
 
     search_ = ui::textField(tr("Search"), [this](const QString& text) {
         query_ = text;
@@ -59,6 +62,10 @@ ShelfView::ShelfView(ClipStore& store, platform::MainExecutor& executor, QWidget
 
     list_ = new ui::LazyStack(kRowSpacing);
     list_->setObjectName(QStringLiteral("list"));
+    // A stop of its own between the search and the footer, whose focus mark
+    // is the highlighted row; a click leaves the focus where it is.
+    list_->setFocusPolicy(Qt::TabFocus);
+    list_->installEventFilter(this);
     list_->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
     stack->addWidget(list_, 1);
 
@@ -111,7 +118,15 @@ void ShelfView::storeWillChange() {
 }
 
 bool ShelfView::eventFilter(QObject* watched, QEvent* event) {
-    if (watched == search_ && event->type() == QEvent::KeyPress) {
+    if (watched == list_ && event->type() == QEvent::FocusIn) {
+        if (highlighted_) {
+            ui::announceAsFocused(litRow_);
+        } else {
+            moveHighlight(1);
+        }
+    }
+    // The list takes the same keys as the search field.
+    if ((watched == search_ || watched == list_) && event->type() == QEvent::KeyPress) {
         const auto* key = static_cast<QKeyEvent*>(event);
         // Keys on the keypad count as the same keys.
         const Qt::KeyboardModifiers modifiers = key->modifiers() & ~Qt::KeypadModifier;
@@ -205,6 +220,9 @@ void ShelfView::pointerOver(const Uuid& id, bool over) {
     if (over) {
         if (highlighted_ != id || highlightSource_ != Source::Pointer) {
             setHighlight(id, Source::Pointer);
+        } else if (litRow_ != nullptr) {
+            // The preview waits for the pointer to rest.
+            preview_.restOn(litRow_, litRow_->item().text);
         }
     } else if (highlighted_ == id && highlightSource_ == Source::Pointer) {
         // Only the pointer's own highlight goes with it; a row that the keys
@@ -222,13 +240,21 @@ void ShelfView::setHighlight(std::optional<Uuid> id, Source source) {
 void ShelfView::paintHighlight() {
     ItemRow* row =
         highlighted_ ? static_cast<ItemRow*>(list_->builtRow(keyOf(*highlighted_))) : nullptr;
-    if (litRow_ != row && litRow_ != nullptr) {
-        litRow_->setHighlighted(false);
+    if (litRow_ != row) {
+        if (litRow_ != nullptr) {
+            litRow_->setHighlighted(false);
+        }
+        preview_.restOn(row, row != nullptr ? row->item().text : platform::Text());
     }
     litRow_ = row;
     if (row != nullptr) {
         row->setHighlighted(true);
     }
+}
+
+void ShelfView::hideEvent(QHideEvent* event) {
+    preview_.restOn(nullptr, {});
+    QWidget::hideEvent(event);
 }
 
 void ShelfView::rebuild() {

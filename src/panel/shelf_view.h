@@ -2,12 +2,15 @@
 // message when there are none), and a footer with "Clear all", the count of
 // entries against the capacity, and "Quit".
 //
-// Keyboard: the search field keeps the focus. Up and Down move a highlight
+// Keyboard: the search field has the focus; Tab and Shift+Tab go round
+// the search, the list, "Clear all" and "Quit". Up and Down move a highlight
 // through the rows (from none, either goes to the first row; they stop at
 // the first and the last), Return or Enter copies back the highlighted entry
 // (with none highlighted it does nothing), Shift+Return (or Shift+click) does
 // the same and closes the panel, Ctrl+1 to Ctrl+9 copy back the row of that
-// number, and Esc is left to the window. The highlight is the hover
+// number, and Esc is left to the window. In the list these keys work
+// alike, and the highlight is its focus mark (Tab there lights the first
+// row when none is lit). The highlight is the hover
 // background, and there is only one: moving the pointer over a row
 // takes it there and moving off again clears it; a key moves it on from
 // wherever it is, and a row that the keys lit stays lit under a pointer that
@@ -24,6 +27,7 @@
 #include "history/clip_store.h"
 #include "platform/core/observable.h"
 #include "platform/core/scheduling.h"
+#include "platform/ui/verbatim_text.h"
 
 class QLabel;
 class QLineEdit;
@@ -56,6 +60,7 @@ class ShelfView final : public QWidget {
 
   protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
 
   private:
     enum class Source { Pointer, Keyboard };
@@ -84,6 +89,8 @@ class ShelfView final : public QWidget {
     std::optional<Uuid> highlighted_;
     Source highlightSource_ = Source::Keyboard;
     QPointer<ItemRow> litRow_;
+    // The lit row's text, once it has rested there a moment.
+    platform::ui::TextPreview preview_;
 
     QLineEdit* search_;
     QLabel* message_;

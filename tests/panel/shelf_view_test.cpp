@@ -29,6 +29,7 @@
 #include "platform/fakes/fake_scheduling.h"
 #include "platform/ui/application.h"
 #include "platform/ui/lazy_stack.h"
+#include "platform/ui/verbatim_text.h"
 
 namespace brimlet {
 namespace {
@@ -235,6 +236,15 @@ TEST_F(ShelfViewTest, RowsAreNeverTallerThanTwoLinesWhateverTheirText) {
         EXPECT_EQ(row->width(), list()->viewport()->width());
         EXPECT_EQ(row->layoutDirection(), Qt::LeftToRight);
     }
+
+    // Hidden characters are seen in the row and pasted as they came.
+    const std::string hidden = "\x1b[31mred\a \x7f \u202Eabc";
+    copyAll({hidden});
+    const auto* shown = rowFor(hidden)->findChild<platform::ui::VerbatimText*>();
+    EXPECT_EQ(shown->lines(shown->width()).at(0).text,
+              QString::fromUtf16(u"\u241B[31mred\u2407 \u2421 \u2066\u27E8RLO\u27E9\u2069abc"));
+    QTest::mouseClick(rowFor(hidden), Qt::LeftButton);
+    EXPECT_EQ(clipboard(), hidden);
 }
 
 TEST_F(ShelfViewTest, FooterSaysWhenTheHistoryIsPausedAndGermanTranslatesIt) {
@@ -317,6 +327,41 @@ TEST_F(ShelfViewTest, TypingStartsFromTheTopCtrlDigitPicksAVisibleRowShiftReturn
     press(Qt::Key_Return, 1, Qt::ShiftModifier);
     EXPECT_EQ(clipboard(), "apple pie");
     EXPECT_FALSE(view->isVisible()) << "Shift+Return leaves the panel open";
+}
+
+TEST_F(ShelfViewTest, TabGoesRoundSearchListAndButtonsAndTheListsMarkIsTheHighlight) {
+    copyAll({"one", "two"});
+    const auto key = [](Qt::Key pressed, Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
+        QTest::keyClick(QApplication::focusWidget(), pressed, modifiers);
+        QApplication::processEvents();
+        return QApplication::focusWidget()->objectName().toStdString();
+    };
+    EXPECT_EQ(key(Qt::Key_Tab), "list");
+    EXPECT_EQ(lit(), Texts{"two"});
+    EXPECT_EQ(key(Qt::Key_Down), "list");
+    EXPECT_EQ(lit(), Texts{"one"});
+    key(Qt::Key_Return);
+    EXPECT_EQ(clipboard(), "one");
+    for (const char* next : {"clearAll", "quit", "search", "list"}) {
+        EXPECT_EQ(key(Qt::Key_Tab), next);
+    }
+    for (const char* previous : {"search", "quit", "clearAll", "list"}) {
+        EXPECT_EQ(key(Qt::Key_Backtab, Qt::ShiftModifier), previous);
+    }
+}
+
+TEST_F(ShelfViewTest, AHighlightAtRestPreviewsTheBeginningOfItsText) {
+    const std::string huge = "\n\n\nafter blank lines " + std::string(std::size_t{20} << 20, 'x');
+    copyAll({"short", huge});
+    const auto preview = [&] { return view->findChild<platform::ui::VerbatimText*>("preview"); };
+    press(Qt::Key_Down);
+    EXPECT_EQ(preview(), nullptr);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return preview() != nullptr; }, 2000));
+    const auto& lines = preview()->lines(preview()->width());
+    EXPECT_EQ(lines.size(), std::size_t{platform::ui::TextPreview::kLineLimit});
+    EXPECT_TRUE(lines.at(3).text.startsWith("after blank lines"));
+    press(Qt::Key_Down);
+    EXPECT_EQ(preview(), nullptr);
 }
 
 TEST_F(ShelfViewTest, TheHighlightedRowIsScrolledIntoViewAndKeptThere) {

@@ -3,8 +3,10 @@
 #include <QEvent>
 #include <QFontMetrics>
 #include <QPainter>
+#include <QScreen>
 #include <QTextBoundaryFinder>
 #include <QTextLayout>
+#include <QTimer>
 #include <algorithm>
 #include <array>
 #include <optional>
@@ -359,6 +361,66 @@ void VerbatimText::paintEvent(QPaintEvent* /*event*/) {
         const qreal baseline = static_cast<qreal>(i) * lineSpacing + ascent;
         layout->draw(&painter, QPointF(0, baseline - layout->lineAt(0).ascent()));
     }
+}
+
+TextPreview::TextPreview() : timer_(std::make_unique<QTimer>()) {
+    timer_->setSingleShot(true);
+    QObject::connect(timer_.get(), &QTimer::timeout, [this] { show(); });
+}
+
+TextPreview::~TextPreview() = default;
+
+void TextPreview::restOn(QWidget* anchor, const Text& text) {
+    if (anchor != nullptr && anchor == anchor_ && shown() != nullptr) {
+        return;
+    }
+    tip_.reset();
+    anchor_ = anchor;
+    text_ = anchor != nullptr ? text : Text();
+    if (anchor != nullptr) {
+        timer_->start(kDelayMs);
+    } else {
+        timer_->stop();
+    }
+}
+
+QWidget* TextPreview::shown() const {
+    return tip_ != nullptr && tip_->isVisible() ? tip_.get() : nullptr;
+}
+
+void TextPreview::show() {
+    if (anchor_ == nullptr || !anchor_->isVisible()) {
+        return;
+    }
+    constexpr int kMargin = 6;
+    // A window of the anchor's window's, as Wayland wants of a tooltip; gone
+    // before it.
+    tip_ = std::make_unique<QWidget>(anchor_->window(), Qt::ToolTip | Qt::FramelessWindowHint);
+    tip_->setAttribute(Qt::WA_ShowWithoutActivating);
+    tip_->setAttribute(Qt::WA_TransparentForMouseEvents);
+    QPalette palette = tip_->palette();
+    palette.setColor(QPalette::Window, palette.color(QPalette::ToolTipBase));
+    palette.setColor(QPalette::WindowText, palette.color(QPalette::ToolTipText));
+    tip_->setPalette(palette);
+    tip_->setAutoFillBackground(true);
+    auto* text = new VerbatimText(text_, kLineLimit, tip_.get());
+    text->setObjectName(QStringLiteral("preview"));
+    text->setLayoutDirection(anchor_->layoutDirection());
+    const int width = anchor_->width();
+    const int inner = width - 2 * kMargin;
+    text->setGeometry(kMargin, kMargin, inner, text->heightForWidth(inner));
+    QRect where(anchor_->mapToGlobal(QPoint(0, anchor_->height())),
+                QSize(width, text->height() + 2 * kMargin));
+    // Below the anchor, or above it where the screen ends, and on the screen.
+    if (const QScreen* screen = anchor_->screen()) {
+        const QRect room = screen->availableGeometry();
+        if (where.bottom() > room.bottom()) {
+            where.moveBottom(anchor_->mapToGlobal(QPoint(0, 0)).y() - 1);
+        }
+        where.moveTop(std::max(where.top(), room.top()));
+    }
+    tip_->setGeometry(where);
+    tip_->show();
 }
 
 void VerbatimText::changeEvent(QEvent* event) {

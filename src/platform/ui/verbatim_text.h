@@ -6,6 +6,7 @@
 // ellipsis stands at its logical end, on the left.
 #pragma once
 
+#include <QPointer>
 #include <QString>
 #include <QTextLayout>
 #include <QWidget>
@@ -13,6 +14,8 @@
 #include <vector>
 
 #include "platform/core/text.h"
+
+class QTimer;
 
 namespace brimlet::platform::ui {
 
@@ -49,6 +52,36 @@ class VerbatimText final : public QWidget {
     mutable Qt::LayoutDirection direction_ = Qt::LeftToRight;
     mutable int cachedWidth_ = -1;
     mutable std::vector<Line> cachedLines_;
+};
+
+// A text's beginning in a tooltip beside a widget, once the pointer or the
+// keyboard has rested on it for a moment: up to 20 lines of it, shown by the
+// rules above. Nothing is made until it shows, and it reads only a prefix of
+// the text however long that is.
+class TextPreview final {
+  public:
+    static constexpr int kDelayMs = 700;
+    static constexpr int kLineLimit = 20;
+
+    TextPreview();
+    ~TextPreview();
+    TextPreview(const TextPreview&) = delete;
+    TextPreview& operator=(const TextPreview&) = delete;
+
+    // Rests on `anchor`, previewing `text`, from now on: the tooltip shows
+    // after the delay, counted again at each call until it shows. Null: on
+    // nothing, and any tooltip goes.
+    void restOn(QWidget* anchor, const Text& text);
+    // The shown tooltip, or null.
+    [[nodiscard]] QWidget* shown() const;
+
+  private:
+    void show();
+
+    std::unique_ptr<QTimer> timer_;
+    QPointer<QWidget> anchor_;
+    Text text_;
+    std::unique_ptr<QWidget> tip_;
 };
 
 // The text as it is shown: undecodable bytes as U+FFFD, every kind of line
