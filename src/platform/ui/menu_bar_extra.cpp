@@ -33,16 +33,18 @@ PanelWindow::PanelWindow(QSize size)
     setObjectName(QStringLiteral("BrimletPanel"));
     setWindowTitle(QStringLiteral("Brimlet"));
     setFixedSize(size);
+    preferred_ = size;
     auto* stack = new QVBoxLayout(this);
     stack->setContentsMargins({});
     stack->setSpacing(0);
 }
 
-void PanelWindow::open(QWidget* content, QPoint topLeft) {
+void PanelWindow::open(QWidget* content, QRect where) {
     delete content_;
     content_ = content;
     layout()->addWidget(content);
-    move(topLeft);
+    setFixedSize(where.size());
+    move(where.topLeft());
     show();
     raise();
     activateWindow();
@@ -89,8 +91,9 @@ MenuBarExtra::MenuBarExtra(const QString& title, const QIcon& icon, QSize panelS
       panel_(panelSize),
       content_(std::move(content)) {
     notifier_ = std::make_unique<StatusNotifierItem>(title, icon, [this](QPoint at) {
-        // Hosts that know no position pass the origin.
-        togglePanel(at.isNull() ? std::nullopt : std::optional<QPoint>(at));
+        // Hosts that know no position pass the origin; the others pass the
+        // system's pixels.
+        togglePanel(at.isNull() ? std::nullopt : std::optional<QPoint>(fromSystemPixels(at)));
     });
     notifier_->onWatcherChanged([this](bool present) {
         watcherPresent_ = present;
@@ -212,7 +215,7 @@ void MenuBarExtra::showPanel(std::optional<QPoint> at) {
     QRect available;
     if (screen != nullptr) {
         available = screen->availableGeometry();
-        if (const auto free = freeArea(screen->geometry())) {
+        if (const auto free = freeArea(screen->geometry(), screen->devicePixelRatio())) {
             available &= *free;
         }
         if (!icon.isValid() && at) {
@@ -231,8 +234,7 @@ void MenuBarExtra::showPanel(std::optional<QPoint> at) {
             icon = iconAround(click, bounds);
         }
     }
-    const QRect where = panelGeometry(panel_.size(), icon, available);
-    panel_.open(content_(), where.topLeft());
+    panel_.open(content_(), panelGeometry(panel_.preferredSize(), icon, available));
 }
 
 QRect iconAround(QPoint click, QRect screen) {
@@ -248,6 +250,9 @@ QRect iconAround(QPoint click, QRect screen) {
 }
 
 QRect panelGeometry(QSize size, QRect icon, QRect available) {
+    // At a large scale or on a small screen the panel shrinks and its list
+    // scrolls.
+    size = size.boundedTo(available.size());
     QRect panel(QPoint(), size);
     if (!icon.isValid() || icon.isEmpty()) {
         panel.moveTopRight(available.topRight());
@@ -259,8 +264,7 @@ QRect panelGeometry(QSize size, QRect icon, QRect available) {
     } else {
         panel.moveBottom(icon.top() - 1);
     }
-    // Inside the screen's free area, its top-left corner winning when the
-    // panel is larger than the area.
+    // Inside the screen's free area.
     panel.moveLeft(
         std::max(available.left(), std::min(panel.left(), available.right() - size.width() + 1)));
     panel.moveTop(

@@ -28,9 +28,11 @@ namespace brimlet::platform::ui {
 // Esc, and drops its content when it closes.
 class PanelWindow final : public QWidget {
   public:
+    // `size` is the size it has wherever the screen has room for it.
     explicit PanelWindow(QSize size);
-    // Takes ownership of `content`.
-    void open(QWidget* content, QPoint topLeft);
+    [[nodiscard]] QSize preferredSize() const { return preferred_; }
+    // Takes ownership of `content`, which fills `where`.
+    void open(QWidget* content, QRect where);
     [[nodiscard]] QWidget* content() const { return content_.data(); }
     // Milliseconds since the panel last closed; large when it never did.
     [[nodiscard]] qint64 msSinceClosed() const;
@@ -41,6 +43,7 @@ class PanelWindow final : public QWidget {
     void hideEvent(QHideEvent* event) override;
 
   private:
+    QSize preferred_;
     QPointer<QWidget> content_;
     QElapsedTimer closed_;
 };
@@ -93,8 +96,9 @@ class MenuBarExtra final : public QObject {
 };
 
 // Where a panel of `size` goes: below an icon in the top half of the screen,
-// above one in the bottom half, centred on it, kept inside `available`.
-// Without an icon rectangle: the top-right corner of `available`.
+// above one in the bottom half, centred on it, kept inside `available`, and
+// smaller than `size` where `available` is. Without an icon rectangle: the
+// top-right corner of `available`.
 [[nodiscard]] QRect panelGeometry(QSize size, QRect icon, QRect available);
 
 // Where the icon probably is when only the point of the click on it is

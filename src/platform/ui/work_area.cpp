@@ -3,7 +3,9 @@
 #include <xcb/xcb.h>
 
 #include <QGuiApplication>
+#include <QScreen>
 #include <algorithm>
+#include <cmath>
 #include <cstdlib>
 #include <memory>
 #include <vector>
@@ -23,9 +25,33 @@ xcb_atom_t atom(xcb_connection_t* c, const char* name, std::uint16_t length) {
     return reply ? reply->atom : XCB_NONE;
 }
 
+// Qt keeps a scaled screen's top-left corner where the system has it and
+// divides the distances from there.
+QRect inSystemPixels(QRect screen, qreal scale) {
+    return {screen.topLeft(), (QSizeF(screen.size()) * scale).toSize()};
+}
+
+int fromSystem(int value, int origin, qreal scale, bool up) {
+    const qreal scaled = origin + (value - origin) / scale;
+    return static_cast<int>(up ? std::ceil(scaled) : std::floor(scaled));
+}
+
 }  // namespace
 
-std::optional<QRect> freeArea(QRect screen) {
+QPoint fromSystemPixels(QPoint point) {
+    for (const QScreen* screen : QGuiApplication::screens()) {
+        const qreal scale = screen->devicePixelRatio();
+        const QPoint origin = screen->geometry().topLeft();
+        if (inSystemPixels(screen->geometry(), scale).contains(point)) {
+            return {fromSystem(point.x(), origin.x(), scale, false),
+                    fromSystem(point.y(), origin.y(), scale, false)};
+        }
+    }
+    return point;
+}
+
+std::optional<QRect> freeArea(QRect logical, qreal scale) {
+    const QRect screen = inSystemPixels(logical, scale);
     auto* x11 = qGuiApp != nullptr ? qGuiApp->nativeInterface<QNativeInterface::QX11Application>()
                                    : nullptr;
     xcb_connection_t* c = x11 != nullptr ? x11->connection() : nullptr;
@@ -38,7 +64,7 @@ std::optional<QRect> freeArea(QRect screen) {
     const Reply<xcb_query_tree_reply_t> tree(
         xcb_query_tree_reply(c, xcb_query_tree(c, root->root), nullptr));
     if (!tree || partial == XCB_NONE) {
-        return screen;
+        return logical;
     }
     const xcb_window_t* children = xcb_query_tree_children(tree.get());
     const int count = xcb_query_tree_children_length(tree.get());
@@ -107,7 +133,15 @@ std::optional<QRect> freeArea(QRect screen) {
             area.setRight(static_cast<int>(std::min<long>(area.right(), rootWidth - v[1] - 1)));
         }
     }
-    return area.isValid() ? area : screen;
+    if (!area.isValid()) {
+        return logical;
+    }
+    // Rounded inwards: the result stays inside the free part.
+    const QPoint origin = logical.topLeft();
+    return QRect(QPoint(fromSystem(area.left(), origin.x(), scale, true),
+                        fromSystem(area.top(), origin.y(), scale, true)),
+                 QPoint(fromSystem(area.right() + 1, origin.x(), scale, false) - 1,
+                        fromSystem(area.bottom() + 1, origin.y(), scale, false) - 1));
 }
 
 }  // namespace brimlet::platform::ui
