@@ -164,9 +164,12 @@ QRect panelWindow(const A11yNode& panel) {
     return ::testing::AssertionFailure() << seen.toStdString();
 }
 
-Brimlet::Brimlet(const Desktop& desktop) : desktop_(desktop) {
+Brimlet::Brimlet(const Desktop& desktop, const QStringList& environment) : desktop_(desktop) {
     QProcessEnvironment env = desktop.environment();
     env.insert("QT_LINUX_ACCESSIBILITY_ALWAYS_ON", "1");
+    for (const QString& entry : environment) {
+        env.insert(entry.section('=', 0, 0), entry.section('=', 1));
+    }
     process_.setProcessEnvironment(env);
     process_.start(QStringLiteral(BRIMLET_BINARY));
     process_.waitForStarted(5000);

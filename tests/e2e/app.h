@@ -40,8 +40,9 @@ QRect panelWindow(const A11yNode& panel);
 
 class Brimlet {
   public:
-    // Started in `desktop` as its session would start it.
-    explicit Brimlet(const Desktop& desktop);
+    // Started in `desktop` as its session would start it, with `environment`
+    // ("NAME=value") added.
+    explicit Brimlet(const Desktop& desktop, const QStringList& environment = {});
     ~Brimlet();
     Brimlet(const Brimlet&) = delete;
     Brimlet& operator=(const Brimlet&) = delete;

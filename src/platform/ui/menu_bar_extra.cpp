@@ -259,16 +259,19 @@ QRect panelGeometry(QSize size, QRect icon, QRect available) {
         return panel;
     }
     panel.moveLeft(icon.center().x() - size.width() / 2);
+    // Off the icon and its bar, which may reserve no room of its own.
     if (icon.center().y() < available.center().y()) {
+        panel.setHeight(std::min(size.height(), available.bottom() - icon.bottom()));
         panel.moveTop(icon.bottom() + 1);
     } else {
+        panel.setHeight(std::min(size.height(), icon.top() - available.top()));
         panel.moveBottom(icon.top() - 1);
     }
     // Inside the screen's free area.
     panel.moveLeft(
         std::max(available.left(), std::min(panel.left(), available.right() - size.width() + 1)));
     panel.moveTop(
-        std::max(available.top(), std::min(panel.top(), available.bottom() - size.height() + 1)));
+        std::max(available.top(), std::min(panel.top(), available.bottom() - panel.height() + 1)));
     return panel;
 }
 

@@ -26,18 +26,24 @@ constexpr QChar kEllipsis = QChar(0x2026);
 // any text around it and leaves that text's order alone.
 constexpr QChar kMarkStart = QChar(0x2066);  // LEFT-TO-RIGHT ISOLATE
 constexpr QChar kMarkEnd = QChar(0x2069);    // POP DIRECTIONAL ISOLATE
+// Single angle quotation marks, which nearly every font draws.
+constexpr QChar kMarkOpen = QChar(0x2039);
+constexpr QChar kMarkClose = QChar(0x203A);
 
 bool isLineBreak(char16_t c) {
     return c == u'\n' || c == u'\r' || c == 0x0B || c == 0x0C || c == 0x85 || c == 0x2028 ||
            c == 0x2029;
 }
 
-// C1 controls by their ISO 6429 abbreviations, from U+0080 on (NEL is a
-// line break).
-constexpr std::array<const char*, 32> kC1Names = {
-    "PAD", "HOP", "BPH", "NBH", "IND", "NEL", "SSA", "ESA", "HTS", "HTJ", "VTS",
-    "PLD", "PLU", "RI",  "SS2", "SS3", "DCS", "PU1", "PU2", "STS", "CCH", "MW",
-    "SPA", "EPA", "SOS", "SGC", "SCI", "CSI", "ST",  "OSC", "PM",  "APC"};
+// Controls by their ISO 6429 abbreviations, C0 then C1. Unicode's Control
+// Pictures would be shorter, but few fonts draw them, and a missing glyph's
+// box would tell nothing.
+constexpr std::array<const char*, 64> kControlNames = {
+    "NUL", "SOH", "STX", "ETX", "EOT", "ENQ", "ACK", "BEL", "BS",  "HT",  "LF",  "VT",  "FF",
+    "CR",  "SO",  "SI",  "DLE", "DC1", "DC2", "DC3", "DC4", "NAK", "SYN", "ETB", "CAN", "EM",
+    "SUB", "ESC", "FS",  "GS",  "RS",  "US",  "PAD", "HOP", "BPH", "NBH", "IND", "NEL", "SSA",
+    "ESA", "HTS", "HTJ", "VTS", "PLD", "PLU", "RI",  "SS2", "SS3", "DCS", "PU1", "PU2", "STS",
+    "CCH", "MW",  "SPA", "EPA", "SOS", "SGC", "SCI", "CSI", "ST",  "OSC", "PM",  "APC"};
 
 // Embeddings, overrides and isolates would reorder what follows them.
 const char* bidiControlName(char16_t c) {
@@ -68,17 +74,14 @@ const char* bidiControlName(char16_t c) {
 // What stands in the row for a character that would otherwise be invisible
 // or act on the text around it; empty for any other character.
 QString visibleForm(char16_t c) {
-    if (c < 0x20) {
-        return QChar(0x2400 + c);  // the Control Pictures, ␀ to ␟
-    }
-    if (c == 0x7F) {
-        return QChar(0x2421);  // ␡
-    }
-    const char* name = c >= 0x80 && c <= 0x9F ? kC1Names[c - 0x80] : bidiControlName(c);
+    const char* name = c < 0x20                 ? kControlNames[c]
+                       : c == 0x7F              ? "DEL"
+                       : c >= 0x80 && c <= 0x9F ? kControlNames[c - 0x80 + 0x20]
+                                                : bidiControlName(c);
     if (name == nullptr) {
         return {};
     }
-    return QString(kMarkStart) + QChar(0x27E8) + QLatin1String(name) + QChar(0x27E9) + kMarkEnd;
+    return QString(kMarkStart) + kMarkOpen + QLatin1String(name) + kMarkClose + kMarkEnd;
 }
 
 // The direction of the first strong character outside the visible marks.

@@ -86,12 +86,11 @@ class TextPreview final {
 
 // The text as it is shown: undecodable bytes as U+FFFD, every kind of line
 // break as U+2028, tabs as they are, and no more than 16 combining marks on
-// one letter. Other C0 controls (NUL included) show as their Control Picture
-// (ESC as U+241B), DEL as U+2421, and C1 controls, bidi embeddings, overrides
-// and isolates as their abbreviation in angle brackets, "⟨CSI⟩", "⟨RLO⟩",
-// isolated so that they act on nothing. Only the first `maxBytes` bytes
-// are read, cut between clusters where possible. `complete` tells whether
-// that was the whole text.
+// one letter. Other control characters, and bidi embeddings, overrides and
+// isolates, show as their abbreviations in angle quotes ("‹ESC›", "‹DEL›",
+// "‹CSI›", "‹RLO›"), each a left-to-right isolate that reorders nothing. Only
+// the first `maxBytes` bytes are read, cut between clusters where possible.
+// `complete` tells whether that was the whole text.
 [[nodiscard]] QString displayPrefix(std::string_view utf8, std::size_t maxBytes, bool& complete);
 
 // The text for assistive technology: at most `maxBytes` of it, shown as

@@ -15,12 +15,12 @@ TEST(PanelPlacement, NextToTheIconOrTheClickAndInsideTheScreen) {
     // Icon in a bottom bar: above it.
     EXPECT_EQ(panelGeometry(panel, QRect(100, 778, 22, 22), QRect(0, 0, 1280, 776)),
               QRect(0, 356, 340, 420));
-    // A screen smaller than the panel, as 1280x800 at scale 2 below a bar:
-    // it shrinks to the free area.
-    EXPECT_EQ(panelGeometry(panel, QRect(10, 10, 22, 22), QRect(0, 0, 300, 300)),
-              QRect(0, 0, 300, 300));
-    EXPECT_EQ(panelGeometry(panel, QRect(600, 0, 12, 12), QRect(0, 12, 640, 388)),
+    // A screen smaller than the panel, as 1280x800 at scale 2: it shrinks to
+    // the room beside the icon, also where the bar reserves none.
+    EXPECT_EQ(panelGeometry(panel, QRect(600, 0, 12, 12), QRect(0, 0, 640, 400)),
               QRect(300, 12, 340, 388));
+    EXPECT_EQ(panelGeometry(panel, QRect(10, 288, 22, 12), QRect(0, 0, 300, 300)),
+              QRect(0, 0, 300, 288));
 
     // A tray that names no icon rectangle: a click in a bar of unknown
     // height is taken to lie in its middle; far from any edge, on no bar.
