@@ -1,6 +1,5 @@
 // What the rows show at scale 2 on a 1280x800 screen with an XEmbed tray:
 // right-to-left texts, hidden characters and emoji, inside the free area.
-#include <QFile>
 #include <algorithm>
 
 #include "e2e/app.h"
@@ -13,14 +12,6 @@ class Rows : public DesktopTest {
     Rows() : DesktopTest(Desktop::Kind::Trayer) {}
 };
 
-QByteArray repeated(const QByteArray& word, int times) {
-    QByteArray out;
-    for (int i = 1; i <= times; ++i) {
-        out += word + QByteArray::number(i) + ' ';
-    }
-    return out;
-}
-
 TEST_F(Rows, AtScaleTwoThePanelFitsTheFreeAreaAndRowsShowWhatWillBePasted) {
     ASSERT_TRUE(desktop.startTray()) << desktop.failure().toStdString();
     Brimlet app(desktop, {"QT_SCALE_FACTOR=2"});
@@ -28,7 +19,8 @@ TEST_F(Rows, AtScaleTwoThePanelFitsTheFreeAreaAndRowsShowWhatWillBePasted) {
     ASSERT_TRUE(icon) << "no icon docked";
     const QByteArray hidden = "\x1b[31mred\x07 \x7f \u202Eabc\xc2\x9b";
     const QList<QByteArray> texts = {
-        repeated("\u05DE\u05D9\u05DC\u05D4", 40), repeated("\u0643\u0644\u0645\u0629", 40), hidden,
+        QByteArray("\u05DE\u05D9\u05DC\u05D4 ").repeated(40),
+        QByteArray("\u0643\u0644\u0645\u0629 ").repeated(40), hidden,
         "\U0001F44D\U0001F3FD \U0001F3F3\uFE0F\u200D\U0001F308 \u2764\uFE0F\u200D\U0001F525",
         "\n\n\nstarts with blank lines"};
     for (const QByteArray& text : texts) {
@@ -36,16 +28,15 @@ TEST_F(Rows, AtScaleTwoThePanelFitsTheFreeAreaAndRowsShowWhatWillBePasted) {
         pumpFor(300ms);
     }
     desktop.click(icon->center());
-    auto panel = app.waitForPanel([&](const A11yNode& p) { return rows(p).size() == 5; });
-    ASSERT_TRUE(panel) << app.describe();
+    ASSERT_TRUE(app.waitForPanel([&](const A11yNode& p) { return rows(p).size() == 5; }))
+        << app.describe();
 
     // The panel, in the system's pixels, is off the bar and on the screen.
-    std::vector<QRect> windows = desktop.windows("brimlet");
-    const auto largest = std::max_element(windows.begin(), windows.end(),
-                                          [](auto& a, auto& b) { return a.height() < b.height(); });
-    ASSERT_NE(largest, windows.end());
-    EXPECT_TRUE(besideIcon(*largest, *icon, desktop.barGeometry().value_or(QRect())));
-    EXPECT_EQ(largest->width(), 680);
+    const auto windows = desktop.windows("brimlet");
+    const QRect window = *std::max_element(
+        windows.begin(), windows.end(), [](auto& a, auto& b) { return a.height() < b.height(); });
+    EXPECT_TRUE(besideIcon(window, *icon, desktop.barGeometry().value_or(QRect())));
+    EXPECT_EQ(window.width(), 680);
 
     // The pictures: the rows, then the newest one's preview.
     EXPECT_TRUE(desktop.screenshot(output("rows-scale2.png")));

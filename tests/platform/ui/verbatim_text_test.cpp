@@ -78,16 +78,9 @@ TEST(VerbatimText, LongHugeAndInvisibleTextsShowTheirBeginningInTwoLines) {
 // Long Hebrew and Arabic: the first word at the right edge of each line, the
 // cut at the logical end, its ellipsis whole at the left.
 TEST(VerbatimText, RightToLeftTextsStartAtTheRightAndEndInAWholeEllipsisOnTheLeft) {
-    for (const std::string word : {"\u05DE\u05D9\u05DC\u05D4", "\u0643\u0644\u0645\u0629"}) {
-        std::string text;
-        for (int i = 1; i <= 40; ++i) {
-            text += word + std::to_string(i) + " ";
-        }
-        const VerbatimText row(Text(text), 2);
-        const Lines& lines = row.lines(kWidth);
-        ASSERT_EQ(lines.size(), 2U);
-        EXPECT_TRUE(lines[1].elided);
-        EXPECT_TRUE(lines[0].text.startsWith(QString::fromStdString(word + "1 ")));
+    for (const char* word : {"\u05DE\u05D9\u05DC\u05D4 ", "\u0643\u0644\u0645\u0629 "}) {
+        const VerbatimText row(Text(repeat(word, 40)), 2);
+        ASSERT_EQ(row.lines(kWidth).size(), 2U);
         for (std::size_t i = 0; i < 2; ++i) {
             const auto layout = row.lineLayout(i, kWidth);
             const QTextLine line = layout->lineAt(0);
