@@ -5,7 +5,7 @@
 // list tells what the rebuild costs without a new row. Last, one row laid
 // out and painted, for a letter under tens of thousands of marks beside
 // plain prose of the same size. And one keystroke in the search field over
-// texts of 1 MB in each script.
+// texts of 1 MB in each script, and a row's preview of 2 kB against 20 MB.
 #include <benchmark/benchmark.h>
 
 #include <QApplication>
@@ -30,6 +30,7 @@
 #include "panel/shelf_view.h"
 #include "platform/fakes/fake_pasteboard.h"
 #include "platform/fakes/fake_scheduling.h"
+#include "platform/ui/verbatim_text.h"
 
 namespace brimlet {
 namespace {
@@ -295,6 +296,18 @@ BENCHMARK_CAPTURE(BM_PanelKeystroke, Greek, bench::Script::Greek)->Unit(benchmar
 BENCHMARK_CAPTURE(BM_PanelKeystroke, Arabic, bench::Script::Arabic)->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(BM_PanelKeystroke, CJK, bench::Script::Cjk)->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(BM_PanelKeystroke, Emoji, bench::Script::Emoji)->Unit(benchmark::kMillisecond);
+
+// A row's preview, laid out and painted: only a prefix of the text is read,
+// so 20 MB cost what 2 kB do.
+void BM_Preview(benchmark::State& state) {
+    const platform::Text text = distinctText(static_cast<std::size_t>(state.range(0)), 2);
+    for (auto _ : state) {
+        platform::ui::VerbatimText preview(text, platform::ui::TextPreview::kLineLimit);
+        preview.resize(ShelfView::kWidth, preview.heightForWidth(ShelfView::kWidth));
+        benchmark::DoNotOptimize(preview.grab());
+    }
+}
+BENCHMARK(BM_Preview)->ArgName("bytes")->Arg(2000)->Arg(20 << 20)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 }  // namespace brimlet
