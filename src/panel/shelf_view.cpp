@@ -240,10 +240,12 @@ void ShelfView::setHighlight(std::optional<Uuid> id, Source source) {
 void ShelfView::paintHighlight() {
     ItemRow* row =
         highlighted_ ? static_cast<ItemRow*>(list_->builtRow(keyOf(*highlighted_))) : nullptr;
-    if (litRow_ != row) {
-        if (litRow_ != nullptr) {
-            litRow_->setHighlighted(false);
-        }
+    if (litRow_ != row && litRow_ != nullptr) {
+        litRow_->setHighlighted(false);
+    }
+    // A newly lit row waits anew; no row, even when the lit one was just
+    // deleted, has no preview.
+    if (litRow_ != row || row == nullptr) {
         preview_.restOn(row, row != nullptr ? row->item().text : platform::Text());
     }
     litRow_ = row;

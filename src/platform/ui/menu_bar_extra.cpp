@@ -252,7 +252,9 @@ QRect iconAround(QPoint click, QRect screen) {
 QRect panelGeometry(QSize size, QRect icon, QRect available) {
     // At a large scale or on a small screen the panel shrinks and its list
     // scrolls.
-    size = size.boundedTo(available.size());
+    if (!available.isEmpty()) {
+        size = size.boundedTo(available.size());
+    }
     QRect panel(QPoint(), size);
     if (!icon.isValid() || icon.isEmpty()) {
         panel.moveTopRight(available.topRight());

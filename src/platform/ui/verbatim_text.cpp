@@ -72,9 +72,10 @@ const char* bidiControlName(char16_t c) {
 }
 
 // What stands in the row for a character that would otherwise be invisible
-// or act on the text around it; empty for any other character.
+// or act on the text around it; empty for any other character, tab included.
 QString visibleForm(char16_t c) {
-    const char* name = c < 0x20                 ? kControlNames[c]
+    const char* name = c == u'\t'               ? nullptr
+                       : c < 0x20               ? kControlNames[c]
                        : c == 0x7F              ? "DEL"
                        : c >= 0x80 && c <= 0x9F ? kControlNames[c - 0x80 + 0x20]
                                                 : bidiControlName(c);
@@ -220,7 +221,7 @@ QString displayPrefix(std::string_view utf8, std::size_t maxBytes, bool& complet
             }
             shown.append(kLineBreak);
             marks = 0;
-        } else if (const QString visible = visibleForm(c); !visible.isEmpty() && c != u'\t') {
+        } else if (const QString visible = visibleForm(c); !visible.isEmpty()) {
             shown.append(visible);
             marks = 0;
         } else {
