@@ -127,6 +127,9 @@ bool ShelfView::eventFilter(QObject* watched, QEvent* event) {
     }
     // The list takes the same keys as the search field.
     if ((watched == search_ || watched == list_) && event->type() == QEvent::KeyPress) {
+        // A key ends the preview, as with any tooltip; a highlight that moves
+        // waits for a new one.
+        preview_.restOn(nullptr, {});
         const auto* key = static_cast<QKeyEvent*>(event);
         // Keys on the keypad count as the same keys.
         const Qt::KeyboardModifiers modifiers = key->modifiers() & ~Qt::KeypadModifier;
