@@ -2,20 +2,21 @@
 // message when there are none), and a footer with "Clear all", the count of
 // entries against the capacity, and "Quit".
 //
-// Keyboard: the search field has the focus; Tab and Shift+Tab go round
-// the search, the list, "Clear all" and "Quit". Up and Down move a highlight
+// Keyboard: the search field has the focus; Tab and Shift+Tab go round the
+// search, the list, "Clear all" and "Quit". Up and Down move a highlight
 // through the rows (from none, either goes to the first row; they stop at
 // the first and the last), Return or Enter copies back the highlighted entry
 // (with none highlighted it does nothing), Shift+Return (or Shift+click) does
 // the same and closes the panel, Ctrl+1 to Ctrl+9 copy back the row of that
-// number, and Esc is left to the window. In the list these keys work
-// alike, and the highlight is its focus mark (Tab there lights the first
-// row when none is lit). The highlight is the hover
-// background, and there is only one: moving the pointer over a row
-// takes it there and moving off again clears it; a key moves it on from
-// wherever it is, and a row that the keys lit stays lit under a pointer that
-// does not move. It follows its entry through changes of the history, and
-// goes when the search text changes.
+// number, and Esc is left to the window. In the list these keys work alike,
+// and the highlight is its focus mark (Tab there lights the first row when
+// none is lit). The highlight is the hover background, and there is only
+// one: moving the pointer over a row takes it there and moving off again
+// clears it; a key moves it on from wherever it is, and a row that the keys
+// lit stays lit under a pointer that does not move. It follows its entry
+// through changes of the history, and goes when the search text changes.
+// Where it rests for a moment, a tooltip previews the entry's text; a key
+// or another row ends it.
 #pragma once
 
 #include <QPointer>
