@@ -3,6 +3,7 @@
 #include <QEvent>
 #include <QFontMetrics>
 #include <QPainter>
+#include <QPixmapCache>
 #include <QScreen>
 #include <QTextBoundaryFinder>
 #include <QTextLayout>
@@ -351,20 +352,44 @@ QSize VerbatimText::minimumSizeHint() const {
 }
 
 void VerbatimText::paintEvent(QPaintEvent* /*event*/) {
-    QPainter painter(this);
-    // Stacked marks and tall fallback glyphs must not spill over neighbours.
-    painter.setClipRect(rect());
-    painter.setPen(palette().color(QPalette::WindowText));
-    const qreal ascent = QFontMetricsF(font()).ascent();
-    const int lineSpacing = fontMetrics().lineSpacing();
-    const std::size_t count = lines(width()).size();
-    for (std::size_t i = 0; i < count; ++i) {
-        const auto layout = lineLayout(i, width());
-        // Every line sits on the font's own baseline grid, whatever fallback
-        // fonts it needed.
-        const qreal baseline = static_cast<qreal>(i) * lineSpacing + ascent;
-        layout->draw(&painter, QPointF(0, baseline - layout->lineAt(0).ascent()));
+    // Colour glyphs are decoded anew each time Qt draws them, and a
+    // keystroke brings rows back that were just drawn: what a row shows is
+    // kept as a picture, found again by exactly what it shows and how.
+    const qreal ratio = devicePixelRatioF();
+    const QColor pen = palette().color(QPalette::WindowText);
+    const std::vector<Line>& shown = lines(width());
+    QString key = QStringLiteral("brimlet-text:%1:%2:%3:%4:%5")
+                      .arg(width())
+                      .arg(height())
+                      .arg(ratio)
+                      .arg(pen.rgba())
+                      .arg(font().key());
+    key += QChar(direction_ == Qt::RightToLeft ? 'r' : 'l');
+    for (const Line& line : shown) {
+        key += QChar(line.elided ? 'e' : 'n') + line.text + QChar(0);
     }
+    QPixmap picture;
+    if (!QPixmapCache::find(key, &picture)) {
+        picture = QPixmap(size() * ratio);
+        picture.setDevicePixelRatio(ratio);
+        picture.fill(Qt::transparent);
+        QPainter painter(&picture);
+        // Stacked marks and tall fallback glyphs must not spill over neighbours.
+        painter.setClipRect(rect());
+        painter.setPen(pen);
+        const qreal ascent = QFontMetricsF(font()).ascent();
+        const int lineSpacing = fontMetrics().lineSpacing();
+        for (std::size_t i = 0; i < shown.size(); ++i) {
+            const auto layout = lineLayout(i, width());
+            // Every line sits on the font's own baseline grid, whatever
+            // fallback fonts it needed.
+            const qreal baseline = static_cast<qreal>(i) * lineSpacing + ascent;
+            layout->draw(&painter, QPointF(0, baseline - layout->lineAt(0).ascent()));
+        }
+        painter.end();
+        QPixmapCache::insert(key, picture);
+    }
+    QPainter(this).drawPixmap(0, 0, picture);
 }
 
 TextPreview::TextPreview() : timer_(std::make_unique<QTimer>()) {
