@@ -212,10 +212,18 @@ void ShelfView::copyBack(std::size_t index, bool thenClose) {
     }
     // What a click on that row does; the rebuild it leads to comes later.
     const ClipItem item = shown_[index];
+    putBack(item, thenClose);
+}
+
+void ShelfView::putBack(const ClipItem& item, bool thenClose) {
     store_.copyBack(item);
     if (thenClose) {
-        // So that the user can paste at once where they were.
+        // So that the user can paste at once where they were, or have it
+        // pasted there.
         window()->close();
+        if (closingPick_) {
+            closingPick_(item);
+        }
     }
 }
 
@@ -284,11 +292,9 @@ void ShelfView::rebuild() {
             rows.push_back(
                 {keyOf(item.id), [this, item] {
                      auto* row = new ItemRow(item, [this, item] {
-                         store_.copyBack(item);
                          // Shift+click also closes the panel.
-                         if (QGuiApplication::keyboardModifiers().testFlag(Qt::ShiftModifier)) {
-                             window()->close();
-                         }
+                         putBack(item,
+                                 QGuiApplication::keyboardModifiers().testFlag(Qt::ShiftModifier));
                      });
                      row->onPointer([this, id = item.id](bool over) { pointerOver(id, over); });
                      return row;

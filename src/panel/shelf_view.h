@@ -22,6 +22,7 @@
 #include <QPointer>
 #include <QString>
 #include <QWidget>
+#include <functional>
 #include <optional>
 #include <vector>
 
@@ -58,6 +59,11 @@ class ShelfView final : public QWidget {
 
     // The entry that the highlight is on, if any.
     [[nodiscard]] std::optional<Uuid> highlighted() const { return highlighted_; }
+    // Told after a pick that closed the panel (Shift+Return, Shift+click)
+    // has put its entry back.
+    void onClosingPick(std::function<void(const ClipItem&)> then) {
+        closingPick_ = std::move(then);
+    }
 
   protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -74,6 +80,7 @@ class ShelfView final : public QWidget {
     void moveHighlight(int step);
     void activate(bool thenClose);
     void copyBack(std::size_t index, bool thenClose);
+    void putBack(const ClipItem& item, bool thenClose);
     void pointerOver(const Uuid& id, bool over);
     void setHighlight(std::optional<Uuid> id, Source source);
     // Lights the highlighted row, if it is built, and no other.
@@ -92,6 +99,7 @@ class ShelfView final : public QWidget {
     QPointer<ItemRow> litRow_;
     // The lit row's text, once it has rested there a moment.
     platform::ui::TextPreview preview_;
+    std::function<void(const ClipItem&)> closingPick_;
 
     QLineEdit* search_;
     QLabel* message_;

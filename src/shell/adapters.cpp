@@ -13,8 +13,10 @@
 #include "platform/qt/qt_scheduling.h"
 #include "platform/wayland/data_control_worker.h"
 #include "platform/wayland/wayland_pasteboard.h"
+#include "platform/worker/worker_pasteboard.h"
 #include "platform/x11/qt_display.h"
 #include "platform/x11/x11_pasteboard.h"
+#include "platform/x11/x11_paster.h"
 
 namespace brimlet {
 namespace {
@@ -51,6 +53,19 @@ std::unique_ptr<Pasteboard> makeGeneralPasteboard() {
     return std::make_unique<platform::QtPasteboard>(QGuiApplication::clipboard());
 }
 
+// XTEST reaches only X programs, so a Wayland session needs the
+// compositor's virtual keyboard.
+std::unique_ptr<platform::Paster> makePaster() {
+    if (!waylandSession() && qtOnX11()) {
+        const std::string display = platform::x11::qtDisplayName();
+        if (auto paster =
+                platform::x11::X11Paster::open(display.empty() ? nullptr : display.c_str())) {
+            return paster;
+        }
+    }
+    return std::make_unique<platform::NullPaster>();
+}
+
 StoreEnvironment systemEnvironment() {
     return {
         .generalPasteboard = &adapters::generalPasteboard,
@@ -76,6 +91,28 @@ std::string describeGeneralPasteboard() {
         }
     }
     return qtOnX11() ? "X11 CLIPBOARD selection" : "Qt clipboard";
+}
+
+std::function<bool()> clipboardSettled() {
+    if (const auto* worker = dynamic_cast<platform::WorkerPasteboard*>(&generalPasteboard())) {
+        return worker->writesSettled();
+    }
+    return [] { return true; };  // Qt's clipboard is written on the spot
+}
+
+platform::Paster& paster() {
+    static platform::Paster* const made = makePaster().release();
+    return *made;
+}
+
+std::string describePaster() {
+    if (!waylandSession() && qtOnX11()) {
+        const std::string display = platform::x11::qtDisplayName();
+        if (platform::x11::X11Paster::offered(display.empty() ? nullptr : display.c_str())) {
+            return "XTEST";
+        }
+    }
+    return "not available (a pick is put back and the panel closes)";
 }
 
 platform::TimerScheduler& mainTimerScheduler() {

@@ -77,9 +77,10 @@ int BrimletApp::main(int argc, char** argv) {
     const std::string_view option = argc > 1 ? std::string_view(argv[1]) : std::string_view();
     if (option == "--version") {
         // What this session offers Brimlet, without starting or disturbing it.
-        std::printf("Brimlet %s\nclipboard: %s\ntray: %s\n", BRIMLET_VERSION,
+        std::printf("Brimlet %s\nclipboard: %s\ntray: %s\npaste: %s\n", BRIMLET_VERSION,
                     adapters::describeGeneralPasteboard().c_str(),
-                    platform::ui::MenuBarExtra::describeTray().toUtf8().constData());
+                    platform::ui::MenuBarExtra::describeTray().toUtf8().constData(),
+                    adapters::describePaster().c_str());
         return 0;
     }
     // Before the store and the icon exist: a second Brimlet on the same
@@ -141,8 +142,15 @@ const char* noTrayHostMessage(bool docksLater) {
 std::unique_ptr<platform::ui::MenuBarExtra> BrimletApp::body() const {
     auto scene = std::make_unique<platform::ui::MenuBarExtra>(
         QCoreApplication::translate("BrimletApp", "Brimlet"), paperclipIcon(),
-        QSize(ShelfView::kWidth, ShelfView::kHeight),
-        [] { return new ShelfView(ClipStore::shared(), adapters::mainExecutor()); });
+        QSize(ShelfView::kWidth, ShelfView::kHeight), [] {
+            // Before the panel takes the focus.
+            adapters::paster().remember();
+            auto* view = new ShelfView(ClipStore::shared(), adapters::mainExecutor());
+            view->onClosingPick([](const ClipItem& item) {
+                adapters::paster().pasteInto(item.text, adapters::clipboardSettled());
+            });
+            return view;
+        });
     setPaused(*scene, ClipStore::shared().paused());
     return scene;
 }

@@ -252,6 +252,41 @@ std::string Brimlet::describe() const {
     return open ? open->describe() : std::string("(no panel on the accessibility bus)");
 }
 
+PasteTarget::PasteTarget(const Desktop& desktop, const QStringList& platform) {
+    QProcessEnvironment env = desktop.environment();
+    for (const QString& setting : platform) {
+        env.insert(setting.section('=', 0, 0), setting.section('=', 1));
+    }
+    process_.setProcessEnvironment(env);
+    process_.start(QStringLiteral(PASTE_TARGET_BINARY));
+    process_.waitForStarted(5000);
+}
+
+PasteTarget::~PasteTarget() {
+    close();
+}
+
+void PasteTarget::read() {
+    while (process_.canReadLine()) {
+        const QByteArray line = process_.readLine().trimmed();
+        if (line.startsWith("text ")) {
+            text_ = QByteArray::fromHex(line.mid(5));
+        } else if (line.startsWith("focus ")) {
+            focused_ = line == "focus in";
+        }
+    }
+}
+
+QByteArray PasteTarget::text() {
+    read();
+    return text_;
+}
+
+bool PasteTarget::focused() {
+    read();
+    return focused_;
+}
+
 std::optional<TrayItem> TrayItem::waitFor(const Desktop& desktop, qint64 pid) {
     std::optional<TrayItem> found;
     const QDBusConnection bus = desktop.bus();

@@ -92,6 +92,33 @@ struct TrayItem {
     QString path;
 };
 
+// A program of the desktop with a multi-line text field that has the focus
+// (paste_target.cpp): what its field holds and whether it has the focus.
+class PasteTarget {
+  public:
+    explicit PasteTarget(const Desktop& desktop, const QStringList& platform = {});
+    ~PasteTarget();
+    PasteTarget(const PasteTarget&) = delete;
+    PasteTarget& operator=(const PasteTarget&) = delete;
+
+    [[nodiscard]] QByteArray text();
+    [[nodiscard]] bool focused();
+    bool waitForFocus(bool in = true) {
+        return pumpUntil([&] { return focused() == in; }, 10s);
+    }
+    void close() {
+        process_.kill();
+        process_.waitForFinished(2000);
+    }
+
+  private:
+    void read();
+
+    QProcess process_;
+    QByteArray text_;
+    bool focused_ = false;
+};
+
 // A test in a desktop of its own; skipped when that desktop cannot start.
 class DesktopTest : public ::testing::Test {
   protected:

@@ -4,6 +4,7 @@
 #include <signal.h>
 
 #include <QDir>
+#include <QFile>
 #include <algorithm>
 #include <memory>
 
@@ -143,6 +144,58 @@ TEST_F(Trayer, OneRunsAtATimeAndEveryEndingRemovesItsSocket) {
     EXPECT_TRUE(sockets().isEmpty()) << sockets().join(' ').toStdString();
     const QByteArray said = app.standardError().mid(before);
     EXPECT_TRUE(said.startsWith("brimlet: ") && said.count('\n') == 1) << said.constData();
+}
+
+TEST_F(Trayer, ShiftReturnPastesIntoTheWindowThatHadTheFocusAndNowhereElse) {
+    ASSERT_TRUE(desktop.startWindowManager() && desktop.startTray())
+        << desktop.failure().toStdString();
+    EXPECT_TRUE(desktop.run(BRIMLET_BINARY, {"--version"}).contains("\npaste: XTEST\n"));
+    Brimlet app(desktop);
+    ASSERT_TRUE(app.waitForTrayIcon());
+    const QByteArray forXterm = "für xterm ✓\n";
+    const QByteArray twoLines = "Grüße, 世界 —\nzweite Zeile";
+    desktop.copy(forXterm);
+    pumpFor(700ms);
+    desktop.copy(twoLines);
+    const auto openWithTwoRows = [&] {
+        EXPECT_TRUE(Brimlet(desktop).waitForExit());
+        return app.waitForPanel([](const A11yNode& panel) { return rows(panel).size() == 2; });
+    };
+
+    // The focused program gets the entry, and the focus back.
+    PasteTarget field(desktop);
+    ASSERT_TRUE(field.waitForFocus());
+    ASSERT_TRUE(openWithTwoRows()) << app.describe();
+    desktop.key("Down shift+Return");
+    EXPECT_TRUE(pumpUntil([&] { return field.text() == twoLines; }, 5s)) << field.text().data();
+    EXPECT_TRUE(field.focused());
+    EXPECT_EQ(desktop.run("xclip", {"-selection", "primary", "-o"}), twoLines);
+
+    // A terminal pastes the PRIMARY selection.
+    const QString typed = desktop.runtimeDir() + "/typed";
+    QProcess xterm;
+    xterm.setProcessEnvironment(desktop.environment());
+    xterm.start("xterm", {"-e", "sh", "-c", "cat > " + typed});
+    ASSERT_TRUE(field.waitForFocus(false));
+    ASSERT_TRUE(openWithTwoRows()) << app.describe();
+    desktop.key("Down Down shift+Return");
+    const auto typedText = [&] {
+        QFile file(typed);
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    };
+    EXPECT_TRUE(pumpUntil([&] { return typedText() == forXterm; }, 5s)) << typedText().data();
+
+    // A window that went while the panel was open gets nothing, and
+    // neither does any other.
+    ASSERT_TRUE(openWithTwoRows()) << app.describe();
+    xterm.kill();
+    xterm.waitForFinished(2000);
+    pumpFor(300ms);
+    desktop.key("Down Down shift+Return");
+    EXPECT_TRUE(pumpUntil([&] { return desktop.paste() == twoLines; }, 5s));
+    pumpFor(1s);
+    EXPECT_EQ(field.text(), twoLines);
+    EXPECT_TRUE(app.waitForPanelClosed());
 }
 
 }  // namespace

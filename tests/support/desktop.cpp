@@ -225,6 +225,19 @@ bool Desktop::startTray() {
     return true;
 }
 
+bool Desktop::startWindowManager() {
+    start("wm", "xfwm4", {"--compositor=off"});
+    if (!running() ||
+        !pumpUntil(
+            [&] {
+                return run("xprop", {"-root", "_NET_SUPPORTING_WM_CHECK"}).contains("window id");
+            },
+            15s)) {
+        return fail("the window manager did not start" + logTail("wm"));
+    }
+    return true;
+}
+
 std::optional<QRect> Desktop::barGeometry() const {
     if (kind_ == Kind::Sway) {
         return QRect(0, 0, kScreen.width(), kWaybarHeight);

@@ -37,6 +37,8 @@ class Desktop {
     [[nodiscard]] const QString& failure() const { return failure_; }
     // trayer, xfce4-panel or waybar; true once its bar shows and it hosts icons.
     bool startTray();
+    // xfwm4 on an X desktop; true once it manages the screen.
+    bool startWindowManager();
     [[nodiscard]] std::optional<QRect> barGeometry() const;
     // Ends the X server (not XWayland) as if the display went away.
     void endDisplay();

@@ -120,6 +120,8 @@ class WorkerThread {
     WorkerMailbox mailbox;
     // Cleared by the loop once its connection is lost.
     std::atomic<bool> connected{true};
+    // Set by the loop once it has gone through with a write of ours.
+    std::atomic<std::uint64_t> settled{0};
 
   private:
     std::thread thread_;
@@ -171,6 +173,10 @@ class ClipboardWorker {
     }
     // False once the connection to the display is lost.
     [[nodiscard]] bool connected() const { return thread_.connected; }
+    // The generation of our latest write that the loop has gone through
+    // with: the clipboard was ours with it, or another program's after it.
+    // Any thread may ask.
+    [[nodiscard]] std::uint64_t settledGeneration() const { return thread_.settled; }
 
   protected:
     WorkerThread& thread() { return thread_; }

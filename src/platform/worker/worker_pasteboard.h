@@ -39,6 +39,13 @@ class WorkerPasteboard final : public QObject, public Pasteboard {
     // The worker takes the clipboard over shortly after; the counter has
     // already moved, and our own contents are not counted again.
     bool setString(const Text& text) override;
+    // Whether the worker has taken the clipboard over with every write made
+    // so far; the answer may be asked from any thread.
+    [[nodiscard]] std::function<bool()> writesSettled() const {
+        return [worker = worker_.get(), writes = writes_] {
+            return worker->settledGeneration() >= writes;
+        };
+    }
 
   private:
     WorkerPasteboard() = default;

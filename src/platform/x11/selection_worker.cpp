@@ -263,6 +263,7 @@ void SelectionWorker::Impl::probeAnswered(xcb_timestamp_t time) {
     pending_.reset();
     xcb_set_selection_owner(c_, window_, atoms_.clipboard, time);
     const xcb_window_t owner = currentOwner();
+    thread.settled = write.generation;
     if (owner == window_) {
         server_.own(std::move(write.text), time);
         if (reader_.reading() || deliveredSinceWrite_) {
