@@ -12,6 +12,7 @@
 #include "platform/qt/qt_pasteboard.h"
 #include "platform/qt/qt_scheduling.h"
 #include "platform/wayland/data_control_worker.h"
+#include "platform/wayland/virtual_keyboard_paster.h"
 #include "platform/wayland/wayland_pasteboard.h"
 #include "platform/worker/worker_pasteboard.h"
 #include "platform/x11/qt_display.h"
@@ -56,7 +57,12 @@ std::unique_ptr<Pasteboard> makeGeneralPasteboard() {
 // XTEST reaches only X programs, so a Wayland session needs the
 // compositor's virtual keyboard.
 std::unique_ptr<platform::Paster> makePaster() {
-    if (!waylandSession() && qtOnX11()) {
+    if (waylandSession()) {
+        if (auto paster = platform::wayland::VirtualKeyboardPaster::open(
+                nullptr, QCoreApplication::applicationName().toStdString())) {
+            return paster;
+        }
+    } else if (qtOnX11()) {
         const std::string display = platform::x11::qtDisplayName();
         if (auto paster =
                 platform::x11::X11Paster::open(display.empty() ? nullptr : display.c_str())) {
@@ -106,7 +112,11 @@ platform::Paster& paster() {
 }
 
 std::string describePaster() {
-    if (!waylandSession() && qtOnX11()) {
+    if (waylandSession()) {
+        if (platform::wayland::VirtualKeyboardPaster::offered(nullptr)) {
+            return "Wayland zwp_virtual_keyboard_v1";
+        }
+    } else if (qtOnX11()) {
         const std::string display = platform::x11::qtDisplayName();
         if (platform::x11::X11Paster::offered(display.empty() ? nullptr : display.c_str())) {
             return "XTEST";

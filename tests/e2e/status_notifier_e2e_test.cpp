@@ -143,6 +143,21 @@ TEST_F(Sway, WaylandCopiesArePickedFromThePanelAndPastedInWayland) {
         5s));
     xWindow.kill();
     xWindow.waitForFinished();
+
+    // Shift+Return pastes into the Wayland program that had the focus.
+    EXPECT_TRUE(desktop.run(BRIMLET_BINARY, {"--version"})
+                    .contains("\npaste: Wayland zwp_virtual_keyboard_v1\n"));
+    desktop.key("Escape");
+    ASSERT_TRUE(app.waitForPanelClosed());
+    PasteTarget field(desktop, {"QT_QPA_PLATFORM=wayland"});
+    ASSERT_TRUE(field.waitForFocus());
+    EXPECT_TRUE(Brimlet(desktop).waitForExit());
+    ASSERT_TRUE(app.waitForRows({"copied in a Wayland program", "other", "copied there again"}))
+        << app.describe();
+    desktop.key("Down Down shift+Return");
+    EXPECT_TRUE(pumpUntil([&] { return field.text() == "other"; }, 5s)) << field.text().constData();
+    EXPECT_TRUE(field.focused());
+    EXPECT_EQ(desktop.run("wl-paste", {"--primary", "--no-newline"}), "other");
     ASSERT_TRUE(item->choose("Quit"));
     EXPECT_TRUE(app.waitForExit()) << app.standardError().constData();
 }

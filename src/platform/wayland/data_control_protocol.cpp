@@ -28,7 +28,9 @@ static_assert(EXT_DATA_CONTROL_MANAGER_V1_CREATE_DATA_SOURCE == kCreateDataSourc
 static_assert(EXT_DATA_CONTROL_DEVICE_V1_SET_SELECTION == kSetSelection &&
               ZWLR_DATA_CONTROL_DEVICE_V1_SET_SELECTION == kSetSelection &&
               EXT_DATA_CONTROL_DEVICE_V1_DESTROY == kDeviceDestroy &&
-              ZWLR_DATA_CONTROL_DEVICE_V1_DESTROY == kDeviceDestroy);
+              ZWLR_DATA_CONTROL_DEVICE_V1_DESTROY == kDeviceDestroy &&
+              EXT_DATA_CONTROL_DEVICE_V1_SET_PRIMARY_SELECTION == kSetPrimarySelection &&
+              ZWLR_DATA_CONTROL_DEVICE_V1_SET_PRIMARY_SELECTION == kSetPrimarySelection);
 static_assert(EXT_DATA_CONTROL_SOURCE_V1_OFFER == kSourceOffer &&
               ZWLR_DATA_CONTROL_SOURCE_V1_OFFER == kSourceOffer &&
               EXT_DATA_CONTROL_SOURCE_V1_DESTROY == kSourceDestroy &&

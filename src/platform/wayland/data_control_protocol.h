@@ -29,6 +29,7 @@ constexpr std::uint32_t kGetDataDevice = 1;
 constexpr std::uint32_t kManagerDestroy = 2;
 constexpr std::uint32_t kSetSelection = 0;
 constexpr std::uint32_t kDeviceDestroy = 1;
+constexpr std::uint32_t kSetPrimarySelection = 2;
 constexpr std::uint32_t kSourceOffer = 0;
 constexpr std::uint32_t kSourceDestroy = 1;
 constexpr std::uint32_t kOfferReceive = 0;

@@ -287,6 +287,11 @@ void DataControlWorker::Impl::run() {
             thread.connected = false;
             return;
         }
+        if (flushed) {
+            // Our selection is on its way to the compositor, ahead of any
+            // key a paste sends afterwards.
+            thread.settled = generation_;
+        }
 
         std::vector<pollfd> fds{
             {wl_display_get_fd(d_), static_cast<short>(POLLIN | (flushed ? 0 : POLLOUT)), 0},

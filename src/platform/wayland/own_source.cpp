@@ -31,7 +31,7 @@ OwnSource::~OwnSource() {
     }
 }
 
-void OwnSource::own(wl_proxy* device, std::optional<Text> text) {
+void OwnSource::own(wl_proxy* device, std::optional<Text> text, std::uint32_t request) {
     wl_proxy* source = wl_proxy_marshal_flags(manager_, kCreateDataSource, protocol_.source,
                                               wl_proxy_get_version(manager_), 0, nullptr);
     listen(source, kListener, this);
@@ -49,7 +49,7 @@ void OwnSource::own(wl_proxy* device, std::optional<Text> text) {
         }
     }
     offer(marker_);
-    wl_proxy_marshal_flags(device, kSetSelection, nullptr, wl_proxy_get_version(device), 0, source);
+    wl_proxy_marshal_flags(device, request, nullptr, wl_proxy_get_version(device), 0, source);
     // Readers of the source we replace keep their transfers.
     if (source_ != nullptr) {
         destroyProxy(source_, kSourceDestroy);

@@ -29,8 +29,9 @@ class OwnSource {
     OwnSource& operator=(const OwnSource&) = delete;
     ~OwnSource();
 
-    // Makes a source with `text` (or none) the selection of `device`.
-    void own(wl_proxy* device, std::optional<Text> text);
+    // Makes a source with `text` (or none) the selection of `device`, or
+    // with kSetPrimarySelection its primary selection.
+    void own(wl_proxy* device, std::optional<Text> text, std::uint32_t request = kSetSelection);
     // Offered beside our text only.
     [[nodiscard]] const std::string& marker() const { return marker_; }
 
