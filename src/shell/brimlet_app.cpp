@@ -108,6 +108,8 @@ int BrimletApp::main(int argc, char** argv) {
     }
     BrimletApp app;
     const auto scene = app.body();
+    // Made now, so that it knows the windows before the panel first opens.
+    adapters::paster();
     if (request == InstanceRequest::Pause) {
         setPaused(*scene, true);
     }

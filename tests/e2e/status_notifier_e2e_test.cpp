@@ -158,6 +158,19 @@ TEST_F(Sway, WaylandCopiesArePickedFromThePanelAndPastedInWayland) {
     EXPECT_TRUE(pumpUntil([&] { return field.text() == "other"; }, 5s)) << field.text().constData();
     EXPECT_TRUE(field.focused());
     EXPECT_EQ(desktop.run("wl-paste", {"--primary", "--no-newline"}), "other");
+
+    // Closed while the panel was open: no keys, not even for the window
+    // that has the focus after it.
+    PasteTarget second(desktop, {"QT_QPA_PLATFORM=wayland"});
+    ASSERT_TRUE(second.waitForFocus());
+    EXPECT_TRUE(Brimlet(desktop).waitForExit());
+    ASSERT_TRUE(app.waitForPanel());
+    second.close();
+    EXPECT_TRUE(field.waitForFocus());
+    desktop.key("Down Down shift+Return");
+    EXPECT_TRUE(pumpUntil([&] { return desktop.paste() == "copied in a Wayland program"; }, 5s));
+    pumpFor(1s);
+    EXPECT_EQ(field.text(), "other");
     ASSERT_TRUE(item->choose("Quit"));
     EXPECT_TRUE(app.waitForExit()) << app.standardError().constData();
 }

@@ -101,6 +101,14 @@ class VirtualKeyboardPaster::Impl {
         // that the programs' keymap stays as it was.
         wl_seat_add_listener(seat_, &kSeatListener, this);
         zwlr_foreign_toplevel_manager_v1_add_listener(toplevels_, &kManagerListener, this);
+        // The windows there are now, which is active, and the seat's
+        // keymap, before any remember(): the handles and the seat's
+        // keyboard come first, then their details.
+        wl_display_roundtrip(d_);
+        wl_display_roundtrip(d_);
+        // Made now rather than at the first paste: a seat that had no
+        // keyboard gains one, and programs need a moment to take it up.
+        makeKeyboard();
         if (dataControl) {
             dataControl_ = dataControl->manager;
             source_.emplace(*dataControl->protocol, dataControl->manager, TransferLimits{});
@@ -209,7 +217,7 @@ class VirtualKeyboardPaster::Impl {
     wl_display* d_;
     wl_seat* seat_;
     zwp_virtual_keyboard_manager_v1* keyboards_;
-    // Made at the first paste, with the seat's keymap if it told one.
+    // With the seat's keymap if it told one.
     zwp_virtual_keyboard_v1* keyboard_ = nullptr;
     wl_keyboard* seatKeyboard_ = nullptr;
     int seatKeymap_ = -1;
