@@ -171,14 +171,17 @@ TEST_F(Trayer, ShiftReturnPastesIntoTheWindowThatHadTheFocusAndNowhereElse) {
     EXPECT_TRUE(field.focused());
     EXPECT_EQ(desktop.run("xclip", {"-selection", "primary", "-o"}), twoLines);
 
-    // A terminal pastes the PRIMARY selection.
+    // A terminal pastes the PRIMARY selection; Shift+click picks as well.
     const QString typed = desktop.runtimeDir() + "/typed";
     QProcess xterm;
     xterm.setProcessEnvironment(desktop.environment());
     xterm.start("xterm", {"-e", "sh", "-c", "cat > " + typed});
     ASSERT_TRUE(field.waitForFocus(false));
-    ASSERT_TRUE(openWithTwoRows()) << app.describe();
-    desktop.key("Down Down shift+Return");
+    const auto panel = openWithTwoRows();
+    ASSERT_TRUE(panel) << app.describe();
+    desktop.run("xdotool", {"keydown", "shift"});
+    desktop.click(rows(*panel)[1]->extents.center());
+    desktop.run("xdotool", {"keyup", "shift"});
     const auto typedText = [&] {
         QFile file(typed);
         return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();

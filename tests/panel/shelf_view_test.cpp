@@ -308,6 +308,9 @@ TEST_F(ShelfViewTest, ArrowsMoveOneHighlightThatFollowsItsEntryAndReturnCopiesIt
 
 TEST_F(ShelfViewTest, TypingStartsFromTheTopCtrlDigitPicksAVisibleRowShiftReturnCloses) {
     copyAll({"apple pie", "banana", "apple juice", "cherry", "apple tart"});
+    // Only a pick that closes the panel is pasted where the user was.
+    Texts pasted;
+    view->onClosingPick([&](const ClipItem& item) { pasted.emplace_back(item.text.bytes()); });
     ASSERT_EQ(press(Qt::Key_Down, 5), Texts{"apple pie"});
     // Even when the highlighted entry is still shown, the next key starts
     // from the top of the new list.
@@ -325,11 +328,13 @@ TEST_F(ShelfViewTest, TypingStartsFromTheTopCtrlDigitPicksAVisibleRowShiftReturn
     press(Qt::Key_4, 1, Qt::ControlModifier);
     EXPECT_EQ(board.writes, 1);
     EXPECT_EQ(search()->text(), "apple");
+    EXPECT_TRUE(pasted.empty());
 
     EXPECT_EQ(press(Qt::Key_Down, 3), Texts{"apple pie"});
     press(Qt::Key_Return, 1, Qt::ShiftModifier);
     EXPECT_EQ(clipboard(), "apple pie");
     EXPECT_FALSE(view->isVisible()) << "Shift+Return leaves the panel open";
+    EXPECT_EQ(pasted, Texts{"apple pie"});
 }
 
 TEST_F(ShelfViewTest, TabGoesRoundSearchListAndButtonsAndTheListsMarkIsTheHighlight) {
