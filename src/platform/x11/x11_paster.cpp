@@ -229,12 +229,11 @@ void X11Paster::Impl::run() {
 }
 
 xcb_window_t X11Paster::Impl::focusedWindow() {
-    // A window manager names the application window it made active; the
-    // input focus may be on its frame or a child.
+    // A window manager names the application window it made active (none
+    // when it keeps the focus itself); the input focus may be on its frame
+    // or a child.
     if (windowManagerRuns()) {
-        if (const xcb_window_t active = windowProperty(root_, activeWindow_); active != XCB_NONE) {
-            return active;
-        }
+        return windowProperty(root_, activeWindow_);
     }
     const Reply<xcb_get_input_focus_reply_t> focus(
         xcb_get_input_focus_reply(c_, xcb_get_input_focus(c_), nullptr));
