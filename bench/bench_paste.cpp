@@ -69,6 +69,13 @@ class Field {
     bool focused_ = false;
 };
 
+// The panel, an X window on both desktops (XWayland under sway).
+bool panelShown(const Desktop& desktop) {
+    const auto windows = desktop.windows("brimlet");
+    return std::any_of(windows.begin(), windows.end(),
+                       [](const QRect& window) { return window.width() == 340; });
+}
+
 void measurePicks(benchmark::State& state, Desktop& desktop, bool wayland) {
     QProcess app;
     app.setProcessEnvironment(desktop.environment());
@@ -86,7 +93,10 @@ void measurePicks(benchmark::State& state, Desktop& desktop, bool wayland) {
             desktop.copy(text);
             runEventLoopFor(700ms);  // one poll and a little
             desktop.run(BRIMLET_BINARY, {});
-            runEventLoopFor(300ms);  // the panel shows
+            if (!pumpUntil([&] { return panelShown(desktop); }, 5s)) {
+                state.SkipWithError("the panel did not open within 5 s");
+                break;
+            }
             desktop.key("Down");
             const auto start = std::chrono::steady_clock::now();
             desktop.key("shift+Return");

@@ -111,6 +111,10 @@ platform::Paster& paster() {
     return *made;
 }
 
+void syncDisplay() {
+    platform::x11::syncQtDisplay();
+}
+
 std::string describePaster() {
     if (waylandSession()) {
         if (platform::wayland::VirtualKeyboardPaster::offered(nullptr)) {

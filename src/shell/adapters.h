@@ -23,6 +23,8 @@ std::function<bool()> clipboardSettled();
 // Pastes a pick where the user was, where this session lets a program send
 // keys to another; elsewhere it does nothing.
 platform::Paster& paster();
+// Waits until the display has done what our windows asked of it so far.
+void syncDisplay();
 // In a few words for the user: how a pick is pasted in this session.
 std::string describePaster();
 platform::TimerScheduler& mainTimerScheduler();

@@ -149,6 +149,9 @@ std::unique_ptr<platform::ui::MenuBarExtra> BrimletApp::body() const {
             adapters::paster().remember();
             auto* view = new ShelfView(ClipStore::shared(), adapters::mainExecutor());
             view->onClosingPick([](const ClipItem& item) {
+                // The panel's closing reaches the display first, so that it
+                // no longer holds the keyboard when the keys come.
+                adapters::syncDisplay();
                 adapters::paster().pasteInto(item.text, adapters::clipboardSettled());
             });
             return view;
