@@ -72,6 +72,7 @@ if(BRIMLET_BUILD_TESTS)
   add_test(NAME package.deb
     COMMAND ${PROJECT_SOURCE_DIR}/packaging/package-test.sh deb ${CMAKE_BINARY_DIR}
       $<IF:$<BOOL:${BRIMLET_SANITIZE}>,sanitized,release>)
+  brimlet_session_bus(package)
   set_tests_properties(package.deb PROPERTIES LABELS "package;x11" SKIP_RETURN_CODE 77
-    RESOURCE_LOCK x11_clipboard TIMEOUT 600)
+    RESOURCE_LOCK x11_clipboard TIMEOUT 600 ${package_bus_properties})
 endif()
