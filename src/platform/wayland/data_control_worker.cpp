@@ -30,6 +30,23 @@ constexpr std::string_view kPasswordHint = "x-kde-passwordManagerHint";
 
 }  // namespace
 
+OfferedText offeredText(const std::vector<std::string>& types, std::string_view marker) {
+    const auto offers = [&](std::string_view type) {
+        return std::find(types.begin(), types.end(), type) != types.end();
+    };
+    if (offers(marker)) {
+        return {OfferedText::Kind::Ours};
+    }
+    if (offers(kPasswordHint)) {
+        return {OfferedText::Kind::Password};
+    }
+    const auto type = std::find_if(kTextTypes.begin(), kTextTypes.end(), offers);
+    if (type == kTextTypes.end()) {
+        return {OfferedText::Kind::NoText};
+    }
+    return {OfferedText::Kind::Text, *type};
+}
+
 class DataControlWorker::Impl {
   public:
     Impl(WorkerThread& worker, Display display, const Protocol& protocol, wl_proxy* seat,
@@ -173,21 +190,16 @@ void DataControlWorker::Impl::selection(wl_proxy* offer) {
         return;
     }
     lastRead_.reset();
-    const std::vector<std::string>& types = offers_[offer];
-    const auto offers = [&](std::string_view type) {
-        return std::find(types.begin(), types.end(), type) != types.end();
-    };
-    if (offers(source_->marker())) {
-        return;  // our own, counted when we wrote it
-    }
-    if (offers(kPasswordHint)) {
-        deliver(std::nullopt);  // a password never enters the history
-        return;
-    }
-    const auto type = std::find_if(kTextTypes.begin(), kTextTypes.end(), offers);
-    if (type == kTextTypes.end()) {
-        deliver(std::nullopt);
-        return;
+    const OfferedText offered = offeredText(offers_[offer], source_->marker());
+    switch (offered.kind) {
+        case OfferedText::Kind::Ours:
+            return;                        // counted when we wrote it
+        case OfferedText::Kind::Password:  // never enters the history
+        case OfferedText::Kind::NoText:
+            deliver(std::nullopt);
+            return;
+        case OfferedText::Kind::Text:
+            break;
     }
     std::array<int, 2> pipe{};
     // Only our end may be non-blocking: the owner writes to a blocking pipe,
@@ -198,14 +210,14 @@ void DataControlWorker::Impl::selection(wl_proxy* offer) {
         return;
     }
     ::fcntl(pipe[0], F_SETFL, ::fcntl(pipe[0], F_GETFL) | O_NONBLOCK);
-    const std::string mimeType(*type);
+    const std::string mimeType(offered.type);
     // libwayland sends a duplicate of the descriptor; ours closes at once so
     // that the end of the owner's writing shows as the end of the pipe.
     wl_proxy_marshal_flags(offer, kOfferReceive, nullptr, wl_proxy_get_version(offer), 0,
                            mimeType.c_str(), pipe[1]);
     ::close(pipe[1]);
     fetch_.emplace(pipe[0], limits_);
-    fetchLatin1_ = *type == kLatin1String;
+    fetchLatin1_ = offered.type == kLatin1String;
 }
 
 void DataControlWorker::Impl::readFetch() {

@@ -7,6 +7,8 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "platform/core/text.h"
 #include "platform/worker/clipboard_worker.h"
@@ -30,6 +32,17 @@ class DataControlWorker final : public ClipboardWorker {
 
     std::unique_ptr<Impl> impl_;
 };
+
+// What another program's selection offer is to us, by the MIME types it
+// lists: our own source (it lists `marker`), a password, a text to ask for
+// as `type`, or no text.
+struct OfferedText {
+    enum class Kind { Ours, Password, Text, NoText };
+    Kind kind = Kind::NoText;
+    std::string_view type;
+};
+[[nodiscard]] OfferedText offeredText(const std::vector<std::string>& types,
+                                      std::string_view marker);
 
 // Whether a compositor at `displayName` offers data-control, without
 // starting anything. For reporting what Brimlet would use.

@@ -18,6 +18,43 @@ constexpr std::size_t kMaxRetiredWindows = 4096;
 
 }  // namespace
 
+std::optional<std::vector<xcb_atom_t>> listedTargets(const PropertyValue& value,
+                                                     const Atoms& atoms) {
+    if (value.format != 32 || (value.type != XCB_ATOM_ATOM && value.type != atoms.targets)) {
+        return std::nullopt;
+    }
+    std::vector<xcb_atom_t> targets(value.bytes.size() / sizeof(xcb_atom_t));
+    std::copy_n(value.bytes.data(), targets.size() * sizeof(xcb_atom_t),
+                reinterpret_cast<char*>(targets.data()));
+    return targets;
+}
+
+bool addChunk(PropertyValue& whole, const PropertyValue& chunk, std::size_t maxBytes) {
+    if (whole.bytes.size() + chunk.bytes.size() > maxBytes) {
+        return false;
+    }
+    whole.type = chunk.type;
+    whole.format = chunk.format;
+    whole.bytes += chunk.bytes;
+    return true;
+}
+
+std::optional<Text> answeredText(PropertyValue value, xcb_atom_t target, const Atoms& atoms) {
+    // An INTEGER or an image of format 8 is no text; either UTF-8 name will
+    // do for either UTF-8 target.
+    if (value.format != 8) {
+        return std::nullopt;
+    }
+    if (target == XCB_ATOM_STRING) {
+        return value.type == XCB_ATOM_STRING ? std::optional(Text(latin1ToUtf8(value.bytes)))
+                                             : std::nullopt;
+    }
+    if (value.type != atoms.utf8String && value.type != atoms.textPlainUtf8) {
+        return std::nullopt;
+    }
+    return Text(std::move(value.bytes));
+}
+
 SelectionReader::SelectionReader(xcb_connection_t* c, xcb_window_t root, const Atoms& atoms,
                                  const TransferLimits& limits, Finished finished)
     : c_(c), root_(root), atoms_(atoms), limits_(limits), finished_(std::move(finished)) {}
@@ -63,8 +100,8 @@ void SelectionReader::request(xcb_atom_t target, Step step) {
                           fetch_->time);
 }
 
-std::optional<SelectionReader::PropertyValue> SelectionReader::takeProperty(xcb_window_t window,
-                                                                            xcb_atom_t property) {
+std::optional<PropertyValue> SelectionReader::takeProperty(xcb_window_t window,
+                                                           xcb_atom_t property) {
     const std::size_t words = limits_.maxTextBytes / 4 + 1;
     const auto length = static_cast<std::uint32_t>(
         std::min<std::size_t>(words, std::numeric_limits<std::uint32_t>::max()));
@@ -155,13 +192,10 @@ void SelectionReader::incrementalChunk() {
         stepDone(std::exchange(whole, PropertyValue{}));
         return;
     }
-    if (whole.bytes.size() + chunk->bytes.size() > limits_.maxTextBytes) {
+    if (!addChunk(whole, *chunk, limits_.maxTextBytes)) {
         finish(std::nullopt);
         return;
     }
-    whole.type = chunk->type;
-    whole.format = chunk->format;
-    whole.bytes += chunk->bytes;
     fetch_->stepDeadline = Clock::now() + limits_.requestTimeout;
 }
 
@@ -185,13 +219,10 @@ void SelectionReader::chooseText() {
 void SelectionReader::stepDone(std::optional<PropertyValue> value) {
     switch (fetch_->step) {
         case Step::Targets:
-            if (value && value->format == 32 &&
-                (value->type == XCB_ATOM_ATOM || value->type == atoms_.targets)) {
+            if (std::optional<std::vector<xcb_atom_t>> targets =
+                    value ? listedTargets(*value, atoms_) : std::nullopt) {
                 fetch_->targetsKnown = true;
-                const std::size_t count = value->bytes.size() / sizeof(xcb_atom_t);
-                fetch_->offered.resize(count);
-                std::copy_n(value->bytes.data(), count * sizeof(xcb_atom_t),
-                            reinterpret_cast<char*>(fetch_->offered.data()));
+                fetch_->offered = std::move(*targets);
             }
             if (!fetch_->targetsKnown) {
                 request(atoms_.passwordHint, Step::Hint);
@@ -210,24 +241,15 @@ void SelectionReader::stepDone(std::optional<PropertyValue> value) {
             }
             break;
         case Step::Text:
-            // Only the type asked for is text; an INTEGER or an image of
-            // format 8 is not.
-            if (value && value->format == 8 && textType(fetch_->target, value->type)) {
-                finish(fetch_->target == XCB_ATOM_STRING ? Text(latin1ToUtf8(value->bytes))
-                                                         : Text(std::move(value->bytes)));
+            if (std::optional<Text> text =
+                    value ? answeredText(std::move(*value), fetch_->target, atoms_)
+                          : std::nullopt) {
+                finish(std::move(text));
             } else {
                 nextTextTarget();
             }
             break;
     }
-}
-
-bool SelectionReader::textType(xcb_atom_t target, xcb_atom_t type) const {
-    if (target == XCB_ATOM_STRING) {
-        return type == XCB_ATOM_STRING;
-    }
-    // Either UTF-8 name will do for either UTF-8 target.
-    return type == atoms_.utf8String || type == atoms_.textPlainUtf8;
 }
 
 void SelectionReader::nextTextTarget() {

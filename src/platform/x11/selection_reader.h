@@ -17,6 +17,24 @@
 
 namespace brimlet::platform::x11 {
 
+// A property as an owner set it: the answer to a request, or one chunk of it.
+struct PropertyValue {
+    xcb_atom_t type = XCB_NONE;
+    std::uint8_t format = 0;
+    std::string bytes;
+};
+
+// What owners send, taken apart without a display. The targets a TARGETS
+// answer lists; nothing when it is no list of atoms.
+[[nodiscard]] std::optional<std::vector<xcb_atom_t>> listedTargets(const PropertyValue& value,
+                                                                   const Atoms& atoms);
+// Adds a chunk of an incremental answer; false when the whole would be
+// longer than `maxBytes`.
+[[nodiscard]] bool addChunk(PropertyValue& whole, const PropertyValue& chunk, std::size_t maxBytes);
+// The text in an answer to `target`: only bytes of the type asked for are.
+[[nodiscard]] std::optional<Text> answeredText(PropertyValue value, xcb_atom_t target,
+                                               const Atoms& atoms);
+
 class SelectionReader {
   public:
     // Called once per reading that ends, with its text or nothing (no plain
@@ -47,12 +65,6 @@ class SelectionReader {
     // hint first: any answer to it means a password.
     enum class Step { Targets, Hint, Text };
 
-    struct PropertyValue {
-        xcb_atom_t type = XCB_NONE;
-        std::uint8_t format = 0;
-        std::string bytes;
-    };
-
     struct Fetch {
         // Each reading has a window of its own: a late answer to one given
         // up lands on a retired window instead of in a newer reading.
@@ -80,7 +92,6 @@ class SelectionReader {
     void stepDone(std::optional<PropertyValue> value);
     void chooseText();
     [[nodiscard]] bool offers(xcb_atom_t target) const;
-    [[nodiscard]] bool textType(xcb_atom_t target, xcb_atom_t type) const;
     void nextTextTarget();
     void incrementalChunk();
     void finish(std::optional<Text> text);
