@@ -239,5 +239,24 @@ TEST_F(Squatter, ADirectoryTakenByAnotherUserIsRefusedAndSaidSo) {
             .isEmpty(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot));
 }
 
+TEST_F(Squatter, TheSocketItselfIsOursAloneEvenUnderUmask000) {
+    // Not only its folder: here it is in one open to all.
+    const QByteArray path = at("socket-%1");
+    const mode_t mask = ::umask(0);
+    SingleInstance running(QFile::decodeName(path));
+    const SingleInstance::Role role = running.claim();
+    ::umask(mask);
+    ASSERT_EQ(role, SingleInstance::Role::Primary);
+    struct stat info {};
+    ASSERT_EQ(::lstat(path.constData(), &info), 0);
+    EXPECT_EQ(info.st_mode & 077, 0U);
+    EXPECT_FALSE(asSquatter([&] {
+        const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+        sockaddr_un address{.sun_family = AF_UNIX, .sun_path = {}};
+        std::strncpy(address.sun_path, path.constData(), sizeof(address.sun_path) - 1);
+        return ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0;
+    })) << "another user reached the socket";
+}
+
 }  // namespace
 }  // namespace brimlet::platform
