@@ -35,14 +35,14 @@ OfferedText offeredText(const std::vector<std::string>& types, std::string_view 
         return std::find(types.begin(), types.end(), type) != types.end();
     };
     if (offers(marker)) {
-        return {OfferedText::Kind::Ours};
+        return {OfferedText::Kind::Ours, {}};
     }
     if (offers(kPasswordHint)) {
-        return {OfferedText::Kind::Password};
+        return {OfferedText::Kind::Password, {}};
     }
     const auto type = std::find_if(kTextTypes.begin(), kTextTypes.end(), offers);
     if (type == kTextTypes.end()) {
-        return {OfferedText::Kind::NoText};
+        return {OfferedText::Kind::NoText, {}};
     }
     return {OfferedText::Kind::Text, *type};
 }
