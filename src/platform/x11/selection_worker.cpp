@@ -112,19 +112,7 @@ void SelectionWorker::Impl::run() {
         reader_.expire(now);
         server_.expire(now);
 
-        // Handlers may send requests and their replies may queue more events:
-        // go on until a flushed connection has nothing left.
-        bool handled = true;
-        while (handled) {
-            xcb_flush(c_);
-            handled = false;
-            while (xcb_generic_event_t* event = xcb_poll_for_event(c_)) {
-                handled = true;
-                handle(*event);
-                std::free(event);
-            }
-        }
-        if (xcb_connection_has_error(c_) != 0) {
+        if (!handleEvents(c_, [this](const xcb_generic_event_t& event) { handle(event); })) {
             thread.connected = false;
             return;
         }

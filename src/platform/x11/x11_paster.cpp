@@ -197,17 +197,7 @@ void X11Paster::Impl::run() {
             begin(std::move(*job));
         }
         primary_.expire(Clock::now());
-        bool handled = true;
-        while (handled) {
-            xcb_flush(c_);
-            handled = false;
-            while (xcb_generic_event_t* event = xcb_poll_for_event(c_)) {
-                handled = true;
-                handle(*event);
-                std::free(event);
-            }
-        }
-        if (xcb_connection_has_error(c_) != 0) {
+        if (!handleEvents(c_, [this](const xcb_generic_event_t& event) { handle(event); })) {
             thread.connected = false;
             return;
         }

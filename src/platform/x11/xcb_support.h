@@ -53,6 +53,24 @@ struct Atoms {
 // A 1x1 window that hears of changes to its properties.
 [[nodiscard]] xcb_window_t makeWindow(xcb_connection_t* c, xcb_window_t root);
 [[nodiscard]] xcb_window_t selectionOwner(xcb_connection_t* c, xcb_atom_t selection);
+
+// Hands every waiting event to `handle`. Handlers may send requests whose
+// replies queue more events: goes on until a flushed connection has nothing
+// left. False once the connection is broken.
+template <typename Handle>
+bool handleEvents(xcb_connection_t* c, Handle&& handle) {
+    bool handled = true;
+    while (handled) {
+        xcb_flush(c);
+        handled = false;
+        while (xcb_generic_event_t* event = xcb_poll_for_event(c)) {
+            handled = true;
+            handle(*event);
+            std::free(event);
+        }
+    }
+    return xcb_connection_has_error(c) == 0;
+}
 // Tells the requestor of `event` where its answer is; XCB_NONE: refused.
 void notifyRequestor(xcb_connection_t* c, const xcb_selection_request_event_t& event,
                      xcb_atom_t property);
